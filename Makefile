@@ -1,0 +1,63 @@
+# Set-up, build and test of vexa_core. Every target installs what it needs.
+#   make demo      set everything up and run the demo
+#   make test      set everything up and run the native and Python tests
+#   make sanitize  the same tests on an AddressSanitizer + UBSan build
+#   make bench     vexa_core against NumPy/SciPy, side by side
+
+PYTHON ?= python3.11
+VENV   := .venv
+PY     := $(VENV)/bin/python
+JOBS   ?= 2
+PYBIND11_DIR = $$($(PY) -m pybind11 --cmakedir)
+
+NATIVE_DIR := build/native
+ASAN_DIR   := build/asan
+ASAN_LIB    = $$(c++ -print-file-name=libasan.so)
+ASAN_ENV    = ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:abort_on_error=1 \
+              UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+.PHONY: all system-deps venv install native-test test demo bench sanitize clean
+all: test
+
+system-deps:
+	@scripts/ensure-system-deps.sh
+
+$(VENV)/.deps-installed: pyproject.toml
+	$(PYTHON) -m venv $(VENV)
+	$(PY) -m pip install --quiet "scikit-build-core>=0.10" "pybind11>=3.0,<4" \
+	    "numpy>=1.7" "pytest>=7" "hypothesis>=6" "scipy>=1.7" "mypy>=1.8" "threadpoolctl>=3"
+	touch $@
+
+venv: system-deps $(VENV)/.deps-installed
+
+# Reinstalling is incremental: the wheel build keeps its directory under build/.
+install: venv
+	$(PY) -m pip install --quiet --no-build-isolation --no-deps .
+
+native-test: venv
+	cmake -S . -B $(NATIVE_DIR) -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) \
+	    -Dpybind11_DIR=$(PYBIND11_DIR) >/dev/null
+	cmake --build $(NATIVE_DIR) --target vexa_core_tests -j $(JOBS)
+	ctest --test-dir $(NATIVE_DIR) --output-on-failure -j $(JOBS)
+
+test: install native-test
+	$(PY) -m pytest
+
+demo: install
+	-$(PY) -m pip install --quiet "matplotlib>=3.5"
+	$(PY) examples/demo.py
+
+bench: install
+	$(PY) bench/run.py
+
+# The whole suite against a sanitized build of the extension and the native tests.
+sanitize: venv
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DVEXA_SANITIZE=ON -DPython_EXECUTABLE=$(abspath $(PY)) \
+	    -Dpybind11_DIR=$(PYBIND11_DIR) >/dev/null
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	$(ASAN_ENV) ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+	$(ASAN_ENV) LD_PRELOAD=$(ASAN_LIB) PYTHONPATH=$(abspath $(ASAN_DIR)) \
+	    VEXA_CORE_EXPECT_BUILD=$(abspath $(ASAN_DIR)) $(PY) -m pytest -p no:cacheprovider
+
+clean:
+	rm -rf build dist .venv

@@ -1,0 +1,9 @@
+#include "module/registrations.hpp"
+
+namespace py = pybind11;
+
+namespace vexa::module {
+
+void register_fit(py::module_& m) { (void)m; }
+
+}  // namespace vexa::module

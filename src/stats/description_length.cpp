@@ -1,0 +1,73 @@
+#include "stats/description_length.hpp"
+
+#include "common/checks.hpp"
+#include "stats/robust_stats.hpp"
+
+#include <cmath>
+#include <string>
+
+namespace vexa {
+
+double sr_eps(const Eigen::VectorXd& yt) {
+    const double m = mad(yt);
+    return m > 0 ? 0.4 * m : 0.4 * 1.0;  // a NaN spread is not positive
+}
+
+double quad_penalty(const Eigen::VectorXd& beta, const Eigen::MatrixXd& R,
+                    Eigen::VectorXd& work) {
+    const Eigen::Index m = R.rows();
+    if (m == 0) return 0.0;
+    if (work.size() != m) work.resize(m);
+    work.noalias() = R * beta;
+    return beta.head(m).dot(work);
+}
+
+double quad_penalty(const Eigen::VectorXd& beta, const Eigen::MatrixXd& R) {
+    Eigen::VectorXd work;
+    return quad_penalty(beta, R, work);
+}
+
+double mdl_score_core(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, int k, int H,
+                      double eps, const Eigen::VectorXd* beta, const PenaltyTerms* terms,
+                      Eigen::VectorXd& work) {
+    const double n = static_cast<double>(yt.size());
+    const double sr = compute_sr(yp, yt, eps);
+    const double C = k > 0 ? static_cast<double>(k) * std::log(2.0 * static_cast<double>(H)) : 0.0;
+    double base = (C / n) * static_cast<double>(k) - n * std::log(sr);
+    if (beta == nullptr || terms == nullptr) return base;
+    if (terms->gamma1 != 0.0 && terms->R1 != nullptr)
+        base = terms->gamma1 * quad_penalty(*beta, *terms->R1, work) + base;
+    if (terms->gamma2 != 0.0 && terms->R2 != nullptr)
+        base = terms->gamma2 * quad_penalty(*beta, *terms->R2, work) + base;
+    return base;
+}
+
+double mdl_score_core(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, int k, int H,
+                      double eps, const Eigen::VectorXd* beta, const PenaltyTerms* terms) {
+    Eigen::VectorXd work;
+    return mdl_score_core(yp, yt, k, H, eps, beta, terms, work);
+}
+
+double mdl_score(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, int k, int H) {
+    require_entries(yp.size(), "yp", yt.size(), "yt");
+    return mdl_score_core(yp, yt, k, H, sr_eps(yt), nullptr, nullptr);
+}
+
+double mdl_score_reg(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, int k, int H,
+                     const Eigen::VectorXd& beta, const Eigen::MatrixXd& R1,
+                     const Eigen::MatrixXd& R2, double gamma1, double gamma2) {
+    require_entries(yp.size(), "yp", yt.size(), "yt");
+    const PenaltyTerms terms{&R1, &R2, gamma1, gamma2};
+    check_penalty_shapes(terms, beta.size(), "beta");
+    return mdl_score_core(yp, yt, k, H, sr_eps(yt), &beta, &terms);
+}
+
+void check_penalty_shapes(const PenaltyTerms& terms, Eigen::Index p, const char* p_source) {
+    const std::string source = std::string(p_source) + " gives p = " + std::to_string(p);
+    if (terms.gamma1 != 0.0 && terms.R1 != nullptr)
+        require_square_penalty(*terms.R1, "R1", p, source);
+    if (terms.gamma2 != 0.0 && terms.R2 != nullptr)
+        require_square_penalty(*terms.R2, "R2", p, source);
+}
+
+}  // namespace vexa
