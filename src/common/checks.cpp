@@ -1,5 +1,9 @@
 #include "common/checks.hpp"
 
+#include <unistd.h>
+
+#include <limits>
+#include <new>
 #include <stdexcept>
 
 namespace vexa {
@@ -31,6 +35,22 @@ void require_square_penalty(const Eigen::MatrixXd& R, const char* name, Eigen::I
                                     std::to_string(p) + " x " + std::to_string(p) + " (" +
                                     source + ")");
     }
+}
+
+Eigen::Index checked_mul(Eigen::Index a, Eigen::Index b) {
+    if (a < 0 || b < 0) throw std::bad_alloc();
+    if (a != 0 && b > std::numeric_limits<Eigen::Index>::max() / a) throw std::bad_alloc();
+    return a * b;
+}
+
+void require_allocatable(Eigen::Index rows, Eigen::Index cols, Eigen::Index count) {
+    const Eigen::Index doubles = checked_mul(checked_mul(rows, cols), count);
+    const Eigen::Index bytes = checked_mul(doubles, static_cast<Eigen::Index>(sizeof(double)));
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGE_SIZE);
+    if (pages > 0 && page_size > 0 &&
+        static_cast<double>(bytes) > static_cast<double>(pages) * static_cast<double>(page_size))
+        throw std::bad_alloc();
 }
 
 }  // namespace vexa

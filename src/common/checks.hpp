@@ -21,4 +21,13 @@ void require_same_entries(Eigen::Index have, const char* name, Eigen::Index need
 void require_square_penalty(const Eigen::MatrixXd& R, const char* name, Eigen::Index p,
                             const std::string& source);
 
+// Size of a request for `count` blocks of rows x cols doubles, checked: throws
+// std::bad_alloc (MemoryError in Python) when the count overflows Eigen::Index or
+// the bytes exceed the machine's physical memory, so that an impossible request
+// fails at once instead of after partial work or by exhausting memory.
+void require_allocatable(Eigen::Index rows, Eigen::Index cols, Eigen::Index count = 1);
+
+// a * b for non-negative sizes; throws std::bad_alloc when it overflows Eigen::Index.
+Eigen::Index checked_mul(Eigen::Index a, Eigen::Index b);
+
 }  // namespace vexa
