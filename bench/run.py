@@ -1,0 +1,241 @@
+"""vexa_core against its NumPy/SciPy peer, side by side in one process.
+
+Every workload is first checked for agreement, then the two are timed
+interleaved over several repeats; the table shows medians and the ratio
+vexa_core / peer (below 1 means vexa_core is faster).
+
+    python bench/run.py [--repeats N] [--json FILE] [--floor-binary PATH] [--only NAME ...]
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import platform
+import statistics
+import subprocess
+import sys
+import time
+from collections.abc import Callable
+from dataclasses import dataclass
+from pathlib import Path
+from typing import Any
+
+import numpy as np
+
+import vexa_core as vc
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import peers  # noqa: E402
+
+try:
+    import reference_tournament
+except ImportError:  # the NumPy sampler is optional for the other workloads
+    reference_tournament = None
+
+
+@dataclass
+class Workload:
+    name: str
+    sizes: str
+    ours: Callable[[], Any]
+    peer: Callable[[], Any]
+    agree: Callable[[Any, Any], bool]
+    repeats: int | None = None
+
+
+def close(rtol: float = 1e-12, atol_scale: float = 0.0) -> Callable[[Any, Any], bool]:
+    def check(a: Any, b: Any) -> bool:
+        a, b = np.asarray(a, dtype=float), np.asarray(b, dtype=float)
+        atol = atol_scale * float(np.max(np.abs(b))) if b.size else 0.0
+        return a.shape == b.shape and bool(np.allclose(a, b, rtol=rtol, atol=atol))
+    return check
+
+
+def pairs_close(rtol: float, atol_scale: float) -> Callable[[Any, Any], bool]:
+    one = close(rtol, atol_scale)
+    return lambda a, b: all(one(x, y) for x, y in zip(a[:2], b[:2]))
+
+
+def make_workloads(rng: np.random.Generator) -> list[Workload]:
+    y = rng.normal(size=10**6)
+    yp = y + rng.normal(scale=0.3, size=y.size)
+    eps = 0.4 * peers.mad(y)
+    x = rng.uniform(-1, 1, size=10**6)
+    n, p = 2 * 10**5, 20
+    X = rng.normal(size=(n, p))
+    yo = X @ rng.normal(size=p) + rng.normal(size=n)
+    xf = rng.uniform(-1, 1, size=n)
+    Phi = np.polynomial.polynomial.polyvander(xf, 39)
+    Phi /= np.abs(Phi).max(axis=0)
+    yf = np.sin(3 * xf) + 0.1 * rng.normal(size=n)
+    R1f, R2f = vc.smoothness_penalty_matrices_1d(39, -1.0, 1.0) if hasattr(
+        vc, "smoothness_penalty_matrices_1d") else peers.smoothness_penalty_matrices_1d(39, -1, 1)
+    energies = rng.normal(scale=3.0, size=10**6)
+    tiny = np.array([3.0, 1.0, 4.0, 1.0, 5.0])
+    bounds3 = [(0.0, 1.0), (-1.0, 2.0), (0.5, -0.5)]
+
+    w = [
+        Workload("mad", "n=1e6", lambda: vc.mad(y), lambda: peers.mad(y), close()),
+        Workload("compute_sr", "n=1e6", lambda: vc.compute_sr(yp, y, eps),
+                 lambda: peers.compute_sr(yp, y, eps), close(0.0)),
+        Workload("design_matrix_1d", "n=1e6 deg=8", lambda: vc.design_matrix_1d(8, x),
+                 lambda: peers.design_matrix_1d(8, x), close(0.0)),
+        Workload("smoothness_penalty_matrices_1d", "deg=10 n_grid=600",
+                 lambda: vc.smoothness_penalty_matrices_1d(10, 0.0, 1.0, 600),
+                 lambda: peers.smoothness_penalty_matrices_1d(10, 0.0, 1.0, 600),
+                 pairs_close(1e-9, 1e-12)),
+        Workload("build_penalty_matrices_nd", "deg=[3,3,3] G=30",
+                 lambda: vc.build_penalty_matrices_nd([3, 3, 3], bounds3, 30),
+                 lambda: peers.build_penalty_matrices_nd([3, 3, 3], bounds3, 30),
+                 pairs_close(1e-9, 1e-12)),
+        Workload("ols", "n=2e5 p=20", lambda: vc.ols(X, yo), lambda: peers.ols(X, yo),
+                 close(1e-9)),
+        Workload("fit_regularized_linear", "n=2e5 p=40 R1+R2",
+                 lambda: vc.fit_regularized_linear(Phi, yf, R1f, R2f, 1e-4, 1e-6),
+                 lambda: peers.fit_regularized_linear(Phi, yf, R1f, R2f, 1e-4, 1e-6),
+                 close(1e-6)),
+        Workload("gibbs_entropy", "n=1e6", lambda: vc.gibbs_entropy(energies),
+                 lambda: peers.gibbs_entropy(energies),
+                 lambda a, b: bool(np.allclose([a.H, a.Hmax, a.He, a.r_heat, a.var_E, a.T], b,
+                                               rtol=1e-9))),
+        Workload("tiny call: mad", "n=5", lambda: vc.mad(tiny), lambda: float(np.median(tiny)),
+                 lambda a, b: True),
+    ]
+    if hasattr(vc, "TournamentMCMC") and reference_tournament is not None:
+        xs = rng.uniform(-1, 1, size=500)
+        Xs = np.polynomial.polynomial.polyvander(xs, 7)
+        ys = np.sin(2 * xs) + 0.1 * rng.normal(size=500)
+        R1s, R2s = (vc.smoothness_penalty_matrices_1d(7, -1.0, 1.0)
+                    if hasattr(vc, "smoothness_penalty_matrices_1d")
+                    else peers.smoothness_penalty_matrices_1d(7, -1.0, 1.0))
+        sampler = vc.TournamentMCMC()
+
+        def ours() -> Any:
+            r = sampler.fit(Xs, ys, R1s, R2s, 1e-3, 1e-5)
+            return r.beta_mcmc, r.energy
+
+        def peer() -> Any:
+            beta, energy, _ = reference_tournament.tournament_fit(Xs, ys, R1s, R2s, 1e-3, 1e-5)
+            return beta, energy
+
+        w.append(Workload("TournamentMCMC.fit", "defaults n=500 p=8 R1+R2", ours, peer,
+                          lambda a, b: bool(np.allclose(a[0], b[0], rtol=1e-9)
+                                            and np.isclose(a[1], b[1], rtol=1e-9)),
+                          repeats=3))
+    return w
+
+
+def time_once(fn: Callable[[], Any], number: int) -> float:
+    start = time.perf_counter()
+    for _ in range(number):
+        fn()
+    return (time.perf_counter() - start) / number
+
+
+def calls_per_timing(fn: Callable[[], Any], target_s: float = 0.05) -> int:
+    t = time_once(fn, 1)
+    return max(1, min(100000, int(target_s / max(t, 1e-9))))
+
+
+def run_workload(wl: Workload, repeats: int) -> dict[str, Any]:
+    a, b = wl.ours(), wl.peer()
+    agree = wl.agree(a, b)
+    n_ours, n_peer = calls_per_timing(wl.ours), calls_per_timing(wl.peer)
+    ours, peer = [], []
+    for _ in range(wl.repeats or repeats):
+        ours.append(time_once(wl.ours, n_ours))
+        peer.append(time_once(wl.peer, n_peer))
+    mo, mp = statistics.median(ours), statistics.median(peer)
+    return {"workload": wl.name, "sizes": wl.sizes, "vexa_core_s": mo, "peer_s": mp,
+            "ratio": mo / mp, "agree": agree}
+
+
+def sampler_thread_scaling(floor_binary: str | None) -> dict[str, Any]:
+    """fit at the defaults with 1 and 2 OpenMP threads, each in its own process,
+    and against the bare arithmetic floor of its energy evaluations."""
+    code = (
+        "import time, numpy as np, vexa_core as vc\n"
+        "rng = np.random.default_rng(3); x = rng.uniform(-1, 1, 500)\n"
+        "X = np.polynomial.polynomial.polyvander(x, 7); y = np.sin(2*x) + 0.1*rng.normal(size=500)\n"
+        "R1 = np.eye(8); R2 = 2*np.eye(8); s = vc.TournamentMCMC(); s.fit(X, y, R1, R2, 1e-3, 1e-5)\n"
+        "t = []\n"
+        "for _ in range(7):\n"
+        "    a = time.perf_counter(); s.fit(X, y, R1, R2, 1e-3, 1e-5); t.append(time.perf_counter() - a)\n"
+        "print(sorted(t)[3])\n")
+    out: dict[str, Any] = {}
+    for threads in (1, 2):
+        env = dict(os.environ, OMP_NUM_THREADS=str(threads))
+        res = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
+                             text=True, check=True)
+        out[f"fit_{threads}_thread_s"] = float(res.stdout)
+    out["two_over_one_thread"] = out["fit_2_thread_s"] / out["fit_1_thread_s"]
+    if floor_binary and Path(floor_binary).exists():
+        res = subprocess.run([floor_binary, "500", "8", "200000"], capture_output=True,
+                             text=True, check=True)
+        ns, eigen, compiler = res.stdout.splitlines()[:3]
+        evaluations = 25 * 201 + 5 * 2000
+        floor_s = evaluations * float(ns) * 1e-9
+        out.update(energy_eval_ns=float(ns), evaluations=evaluations, floor_s=floor_s,
+                   fit_1_thread_over_floor=out["fit_1_thread_s"] / floor_s,
+                   eigen=eigen, compiler=compiler)
+    return out
+
+
+def machine() -> dict[str, Any]:
+    cpu = platform.processor()
+    try:
+        for line in Path("/proc/cpuinfo").read_text().splitlines():
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    except OSError:
+        pass
+    return {"cpu": cpu, "cores": os.cpu_count(), "threads": os.environ.get("OMP_NUM_THREADS",
+            str(os.cpu_count())), "numpy": np.__version__, "python": platform.python_version()}
+
+
+def main() -> None:
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--repeats", type=int, default=7)
+    ap.add_argument("--json", metavar="FILE")
+    ap.add_argument("--floor-binary", metavar="PATH",
+                    default=str(Path(__file__).resolve().parents[1] / "build/native/vexa_energy_floor"))
+    ap.add_argument("--only", nargs="*", metavar="NAME")
+    args = ap.parse_args()
+
+    rng = np.random.default_rng(12345)
+    info = machine()
+    rows = []
+    for wl in make_workloads(rng):
+        if args.only and wl.name not in args.only:
+            continue
+        rows.append(run_workload(wl, args.repeats))
+    scaling = (sampler_thread_scaling(args.floor_binary)
+               if hasattr(vc, "TournamentMCMC") and (not args.only or "TournamentMCMC.fit" in args.only)
+               else {})
+    info.update({k: scaling.pop(k) for k in ("eigen", "compiler") if k in scaling})
+
+    print(f"CPU: {info['cpu']} ({info['cores']} cores), threads: {info['threads']}, "
+          f"NumPy {info['numpy']}, Eigen {info.get('eigen', '?')}, {info.get('compiler', '')}")
+    print(f"{'workload':34} {'sizes':26} {'vexa_core':>11} {'peer':>11} {'ratio':>8}  agree")
+    for r in rows:
+        print(f"{r['workload']:34} {r['sizes']:26} {fmt(r['vexa_core_s']):>11} "
+              f"{fmt(r['peer_s']):>11} {r['ratio']:8.4f}  {'yes' if r['agree'] else 'NO'}")
+    for k, v in scaling.items():
+        print(f"  {k}: {fmt(v) if k.endswith('_s') else f'{v:.4g}' if isinstance(v, float) else v}")
+    if args.json:
+        Path(args.json).write_text(json.dumps({"machine": info, "workloads": rows,
+                                               "sampler": scaling}, indent=2))
+
+
+def fmt(seconds: float) -> str:
+    for unit, scale in (("s", 1.0), ("ms", 1e-3), ("us", 1e-6), ("ns", 1e-9)):
+        if seconds >= scale:
+            return f"{seconds / scale:.3g} {unit}"
+    return f"{seconds:.3g} s"
+
+
+if __name__ == "__main__":
+    main()
