@@ -16,8 +16,11 @@ Eigen::VectorXd fit_regularized_linear(const Eigen::MatrixXd& Phi, const Eigen::
     require_rows(Phi, "Phi", n, "y");
     check_penalty_shapes(PenaltyTerms{R1, R2, gamma1, gamma2}, p, "Phi");
     require_allocatable(p, p);
+    // No coefficients; Eigen's products would bind references to the null data of Phi.
+    if (p == 0) return Eigen::VectorXd();
 
-    // A: p x p; only its lower triangle is filled and read.
+    // A: p x p. LDLT reads only the lower triangle, so the rank update fills only that
+    // (the upper triangles of the penalties are added there but never read).
     Eigen::MatrixXd A = Eigen::MatrixXd::Zero(p, p);
     A.selfadjointView<Eigen::Lower>().rankUpdate(Phi.transpose());
     A.diagonal().array() += ridge;

@@ -1,6 +1,4 @@
 #include "fit/ldlt_solve.hpp"
-#include "fit/least_squares.hpp"
-#include "fit/penalized_fit.hpp"
 
 #include <gtest/gtest.h>
 
@@ -56,24 +54,6 @@ TEST(LdltSolve, SubnormalPivotGivesZero) {
     }
     const Eigen::LDLT<Eigen::MatrixXd> ldlt(Eigen::MatrixXd::Constant(1, 1, 2 * tiny));
     EXPECT_EQ(vexa::ldlt_solve(ldlt, Eigen::VectorXd::Ones(1))[0], 1.0 / (2 * tiny));
-}
-
-TEST(FitRegularizedLinear, AbsentAndZeroWeightPenaltiesAreNotRead) {
-    std::mt19937_64 gen(11);
-    const Eigen::MatrixXd Phi = random_matrix(30, 4, gen);
-    const Eigen::VectorXd y = random_matrix(30, 1, gen);
-    const Eigen::MatrixXd bad =
-        Eigen::MatrixXd::Constant(2, 7, std::numeric_limits<double>::quiet_NaN());
-    const Eigen::VectorXd plain =
-        vexa::fit_regularized_linear(Phi, y, nullptr, nullptr, 3.0, -2.0, 1e-3);
-    EXPECT_EQ(vexa::fit_regularized_linear(Phi, y, &bad, &bad, 0.0, 0.0, 1e-3), plain);
-    EXPECT_EQ(vexa::fit_regularized_linear(Phi, y, nullptr, nullptr, 0.0, 0.0, 1e-3), plain);
-}
-
-TEST(Ols, EmptyDesignsGiveZeros) {
-    EXPECT_EQ(vexa::ols(Eigen::MatrixXd(0, 3), Eigen::VectorXd()), Eigen::VectorXd::Zero(3));
-    EXPECT_EQ(vexa::ols(Eigen::MatrixXd(4, 0), Eigen::VectorXd::Ones(4)).size(), 0);
-    EXPECT_THROW(vexa::ols(Eigen::MatrixXd(4, 2), Eigen::VectorXd(3)), std::invalid_argument);
 }
 
 }  // namespace
