@@ -27,6 +27,15 @@ void require_same_entries(Eigen::Index have, const char* name, Eigen::Index need
     if (have != need) throw_entries(have, name, need, other);
 }
 
+void require_rows(const Eigen::MatrixXd& M, const char* name, Eigen::Index need,
+                  const char* other) {
+    if (M.rows() != need) {
+        throw std::invalid_argument(std::string(name) + " has " + std::to_string(M.rows()) +
+                                    " rows but " + other + " has " + std::to_string(need) +
+                                    " entries");
+    }
+}
+
 void require_square_penalty(const Eigen::MatrixXd& R, const char* name, Eigen::Index p,
                             const std::string& source) {
     if (R.rows() != p || R.cols() != p) {

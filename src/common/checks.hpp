@@ -16,6 +16,11 @@ void require_entries(Eigen::Index have, const char* name, Eigen::Index need, con
 void require_same_entries(Eigen::Index have, const char* name, Eigen::Index need,
                           const char* other);
 
+// "<name> has <rows> rows but <other> has <need> entries" when rows != need:
+// a design matrix must have one row per observation.
+void require_rows(const Eigen::MatrixXd& M, const char* name, Eigen::Index need,
+                  const char* other);
+
 // A penalty that will be read must be p x p; `source` says where p comes from,
 // e.g. "beta has 4 entries" or "Phi has 4 columns".
 void require_square_penalty(const Eigen::MatrixXd& R, const char* name, Eigen::Index p,

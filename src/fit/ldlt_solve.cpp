@@ -1,0 +1,25 @@
+#include "fit/ldlt_solve.hpp"
+
+#include <cmath>
+#include <limits>
+
+namespace vexa {
+
+Eigen::VectorXd ldlt_solve(const Eigen::LDLT<Eigen::MatrixXd>& ldlt, const Eigen::VectorXd& b) {
+    Eigen::VectorXd x = ldlt.transpositionsP() * b;
+    ldlt.matrixL().solveInPlace(x);
+    const Eigen::VectorXd d = ldlt.vectorD();
+    const double tiny = std::numeric_limits<double>::min();
+    for (Eigen::Index i = 0; i < d.size(); ++i) {
+        // Written as "not above" so that NaN takes the division.
+        if (std::abs(d[i]) <= tiny)
+            x[i] = 0.0;
+        else
+            x[i] /= d[i];
+    }
+    ldlt.matrixU().solveInPlace(x);
+    x = ldlt.transpositionsP().transpose() * x;
+    return x;
+}
+
+}  // namespace vexa
