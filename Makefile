@@ -12,7 +12,7 @@ PYBIND11_DIR = $$($(PY) -m pybind11 --cmakedir)
 
 NATIVE_DIR := build/native
 ASAN_DIR   := build/asan
-ASAN_LIB    = $$(c++ -print-file-name=libasan.so)
+ASAN_LIB    = $$(c++ -print-file-name=libasan.so) $$(c++ -print-file-name=libstdc++.so.6)
 ASAN_ENV    = ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:abort_on_error=1 \
               UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
@@ -56,7 +56,7 @@ sanitize: venv
 	    -Dpybind11_DIR=$(PYBIND11_DIR) >/dev/null
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	$(ASAN_ENV) ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
-	$(ASAN_ENV) LD_PRELOAD=$(ASAN_LIB) PYTHONPATH=$(abspath $(ASAN_DIR)) \
+	$(ASAN_ENV) LD_PRELOAD="$(ASAN_LIB)" PYTHONPATH=$(abspath $(ASAN_DIR)) \
 	    VEXA_CORE_EXPECT_BUILD=$(abspath $(ASAN_DIR)) $(PY) -m pytest -p no:cacheprovider
 
 clean:
