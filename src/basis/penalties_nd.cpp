@@ -10,7 +10,8 @@ namespace {
 // Gram matrices of one dimension on its grid, for derivative orders 0, 1, 2:
 // gram[o][k][l] = sum_i (d^o x^k / dx^o)(d^o x^l / dx^o) at point i. The entry is
 // c_k c_l * S[k + l - 2o], c the falling-factorial factor of the derivative, so
-// only the power sums S[t] = sum_i x_i^t, t = 0 ... 2D, touch the grid.
+// only the power sums S[t] = sum_i x_i^t, t = 0 ... 2D, touch the grid: 2D
+// multiplications per point (running powers) instead of a table of pow calls.
 struct DimensionGrams {
     Eigen::MatrixXd gram[3];
 };
@@ -31,12 +32,13 @@ DimensionGrams dimension_grams(int D, double lo, double hi, int G) {
     for (int o = 0; o < 3; ++o) {
         Eigen::MatrixXd& g = out.gram[o];
         g = Eigen::MatrixXd::Zero(p, p);
-        auto factor = [o](Eigen::Index k) {
-            const std::int64_t kk = o == 0 ? 1 : o == 1 ? k : static_cast<std::int64_t>(k) * (k - 1);
-            return static_cast<double>(kk);
+        auto factor = [o](Eigen::Index k) {  // 1, k or k(k - 1), in 64-bit integers
+            const std::int64_t k64 = k;
+            return static_cast<double>(o == 0 ? 1 : o == 1 ? k64 : k64 * (k64 - 1));
         };
         for (Eigen::Index l = o; l < p; ++l)
-            for (Eigen::Index k = o; k < p; ++k) g(k, l) = (factor(k) * factor(l)) * S[k + l - 2 * o];
+            for (Eigen::Index k = o; k < p; ++k)
+                g(k, l) = (factor(k) * factor(l)) * S[k + l - 2 * o];
     }
     return out;
 }

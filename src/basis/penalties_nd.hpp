@@ -18,9 +18,10 @@ namespace vexa {
 
 using PenaltiesND = std::tuple<Eigen::MatrixXd, Eigen::MatrixXd, MultiIndexList>;
 
-// (R1, R2, multi-indices). The grid sum factorises over the dimensions, so the
-// matrices are assembled from small per-dimension Gram matrices as Kronecker
-// products; cost and memory do not depend on the number of grid points.
+// (R1, R2, multi-indices). On the full tensor grid each entry factorises,
+//   sum_g prod_j T_j[g_j][m_j] T_j[g_j][m'_j] = prod_j (T_j' T_j)[m_j][m'_j],
+// so the matrices are sums of Kronecker products of small per-dimension Gram
+// matrices; no grid-sized matrix is formed and memory does not depend on G.
 PenaltiesND build_penalty_matrices_nd(const std::vector<int>& degrees, const Bounds& bounds,
                                       int n_grid_per_dim);
 
