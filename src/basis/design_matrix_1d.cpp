@@ -1,0 +1,21 @@
+#include "basis/design_matrix_1d.hpp"
+
+#include "common/checks.hpp"
+
+#include <stdexcept>
+
+namespace vexa {
+
+Eigen::MatrixXd design_matrix_1d(int deg, const Eigen::VectorXd& x) {
+    if (deg < 0) throw std::invalid_argument("deg < 0");
+    const Eigen::Index n = x.size();
+    const Eigen::Index p = static_cast<Eigen::Index>(deg) + 1;
+    require_allocatable(n, p);
+    Eigen::MatrixXd Phi(n, p);
+    if (n == 0) return Phi;  // nothing to fill, however many columns
+    Phi.col(0).setOnes();
+    for (Eigen::Index k = 1; k < p; ++k) Phi.col(k) = x.cwiseProduct(Phi.col(k - 1));
+    return Phi;
+}
+
+}  // namespace vexa
