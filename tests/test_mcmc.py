@@ -86,7 +86,7 @@ def accept(E: float, E_new: float, T: float, stream: MT19937_64) -> bool:
 
 
 def reference_fit(settings: tuple, X: np.ndarray, y: np.ndarray, R1, R2, g1: float, g2: float):
-    """The documented algorithm step by step, sequentially. Only X's first column
+    """The sampler step by step, deep runs one after another. Only X's first column
     may be non-zero, so that X @ beta is one rounded product per row in any
     implementation."""
     n_chains, n_warmup, n_deep, n_elite, step, H, seed = settings
