@@ -1,0 +1,29 @@
+#pragma once
+// The deep phase: each elite member refined by a slowly cooling Metropolis run
+// with a smaller step; the lowest state met is the fit's result.
+
+#include "mcmc/chain_energy.hpp"
+#include "mcmc/chain_state.hpp"
+
+#include <cstdint>
+#include <vector>
+
+namespace vexa {
+
+// How the deep runs are executed; both give the same result to the bit.
+enum class DeepSchedule {
+    parallel,    // the runs on the OpenMP team, merged in elite order
+    sequential,  // one run after another on the calling thread
+};
+
+// Run j starts from elite[j] (energy not recomputed) on the stream of
+// deep_stream_seed(seed, j) with proposals N(0, 0.3 step_size). The deep
+// temperature starts at Td0 and is multiplied by 0.9997 after every step of
+// every run, never reset between runs. Returns the first state, in the order
+// of the sequential schedule, whose energy is strictly below every earlier one
+// and below elite[0]'s; elite[0] itself when there is none. `elite` must not be empty.
+ChainState run_deep_phase(const EnergyProblem& problem, const std::vector<ChainState>& elite,
+                          std::int32_t n_deep, double step_size, std::uint64_t seed, double Td0,
+                          DeepSchedule schedule);
+
+}  // namespace vexa

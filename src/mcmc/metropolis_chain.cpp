@@ -1,0 +1,44 @@
+#include "mcmc/metropolis_chain.hpp"
+
+#include <cmath>
+#include <utility>
+
+namespace vexa {
+
+bool metropolis_accept(double E, double E_new, double T, RandomStream& stream) {
+    if (E > E_new) return true;
+    const double U = uniform_draw(stream);
+    double q = (E - E_new) / T;
+    if (q > 0 || std::isnan(q)) q = 0;
+    return std::exp(q) > U;
+}
+
+MetropolisChain::MetropolisChain(const EnergyProblem& problem, std::uint64_t stream_seed)
+    : stream_(stream_seed),
+      chain_energy_(problem),
+      beta_(problem.X.cols()),
+      proposal_(problem.X.cols()) {}
+
+void MetropolisChain::start_random(double sigma) {
+    NormalSource start;
+    for (Eigen::Index j = 0; j < beta_.size(); ++j) beta_[j] = start.draw(stream_, 0.0, sigma);
+    energy_ = chain_energy_(beta_);
+}
+
+void MetropolisChain::start_at(const ChainState& state) {
+    beta_ = state.beta;
+    energy_ = state.energy;
+}
+
+void MetropolisChain::step(double sigma, double T) {
+    proposal_ = beta_;
+    for (Eigen::Index l = 0; l < proposal_.size(); ++l)
+        proposal_[l] += proposals_.draw(stream_, 0.0, sigma);
+    const double proposed = chain_energy_(proposal_);
+    if (metropolis_accept(energy_, proposed, T, stream_)) {
+        beta_.swap(proposal_);  // the old state's buffer becomes the next proposal's
+        energy_ = proposed;
+    }
+}
+
+}  // namespace vexa

@@ -1,0 +1,56 @@
+#include "mcmc/tournament_mcmc.hpp"
+
+#include "gibbs/gibbs_entropy.hpp"
+#include "mcmc/chain_energy.hpp"
+#include "mcmc/elite.hpp"
+#include "mcmc/warmup.hpp"
+
+#include <cstddef>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vexa {
+
+namespace {
+
+void check_arguments(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
+                     const PenaltyTerms& terms) {
+    if (X.rows() != y.size())
+        throw std::invalid_argument("X has " + std::to_string(X.rows()) + " rows but y has " +
+                                    std::to_string(y.size()) + " entries");
+    // The coefficient count is the score's k, a 32-bit int.
+    if (X.cols() > std::numeric_limits<int>::max())
+        throw std::invalid_argument("X has " + std::to_string(X.cols()) +
+                                    " columns but at most " +
+                                    std::to_string(std::numeric_limits<int>::max()) +
+                                    " are supported");
+    check_penalty_shapes(terms, X.cols(), "X");
+}
+
+}  // namespace
+
+MCMCResult TournamentMCMC::fit(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
+                               const PenaltyTerms& terms, DeepSchedule schedule) const {
+    check_arguments(X, y, terms);
+    // With no chain there is no energy to analyse and no chain to start the elite.
+    if (n_chains == 0) throw std::invalid_argument("n_chains must be positive");
+
+    const EnergyProblem problem{X, y, H_piH, sr_eps(y), terms};
+    std::vector<ChainState> chains = run_warmup(problem, n_chains, n_warmup, step_size, seed);
+
+    Eigen::VectorXd final_energies(static_cast<Eigen::Index>(chains.size()));
+    for (std::size_t c = 0; c < chains.size(); ++c)
+        final_energies[static_cast<Eigen::Index>(c)] = chains[c].energy;
+    const GibbsResult gibbs = gibbs_entropy(final_energies, 1.0);
+
+    rank_chains(chains);
+    const std::vector<ChainState> elite = select_elite(chains, n_elite);
+    ChainState best =
+        run_deep_phase(problem, elite, n_deep, step_size, seed, 0.5 * gibbs.r_heat, schedule);
+    return MCMCResult{std::move(best.beta), best.energy, gibbs, n_chains, n_elite};
+}
+
+}  // namespace vexa

@@ -1,0 +1,406 @@
+"""TournamentMCMC and MCMCResult: the fit against an independent reference, its
+reproducibility across runs and team sizes, the result's views and the errors."""
+
+import gc
+import math
+import os
+import subprocess
+import sys
+import textwrap
+import weakref
+
+import numpy as np
+import pytest
+
+import vexa_core as vc
+
+MASK64 = (1 << 64) - 1
+NAN = math.nan
+
+
+# ---- An independent reference of the sampler, in plain Python ---------------------------
+
+class MT19937_64:
+    """The standard 64-bit Mersenne Twister with single-value seeding."""
+
+    def __init__(self, seed: int) -> None:
+        mt = [seed & MASK64]
+        for i in range(1, 312):
+            prev = mt[-1]
+            mt.append((6364136223846793005 * (prev ^ (prev >> 62)) + i) & MASK64)
+        self.mt, self.index = mt, 312
+
+    def __call__(self) -> int:
+        if self.index == 312:
+            mt = self.mt
+            for i in range(312):
+                x = (mt[i] & 0xFFFFFFFF80000000) | (mt[(i + 1) % 312] & 0x7FFFFFFF)
+                mt[i] = mt[(i + 156) % 312] ^ (x >> 1) ^ (0xB5026F5AA96619E9 if x & 1 else 0)
+            self.index = 0
+        x = self.mt[self.index]
+        self.index += 1
+        x ^= (x >> 29) & 0x5555555555555555
+        x ^= (x << 17) & 0x71D67FFFEDA60000
+        x ^= (x << 37) & 0xFFF7EEE000000000
+        return (x ^ (x >> 43)) & MASK64
+
+
+def uniform(stream: MT19937_64) -> float:
+    return (stream() >> 11) * 2.0**-53
+
+
+class Normal:
+    def __init__(self) -> None:
+        self.cached: float | None = None
+
+    def draw(self, stream: MT19937_64, mu: float, sigma: float) -> float:
+        if self.cached is not None:
+            z, self.cached = self.cached, None
+            return z * sigma + mu
+        while True:
+            a = 2.0 * uniform(stream) - 1.0
+            b = 2.0 * uniform(stream) - 1.0
+            s = a * a + b * b
+            if s < 1.0 and a != 0.0 and b != 0.0:
+                break
+        if s > 0.0001:
+            L = math.log(s)
+        else:
+            e = math.frexp(max(abs(a), abs(b)))[1] - 1  # ilogb
+            a, b = math.ldexp(a, -e), math.ldexp(b, -e)
+            s = a * a + b * b
+            L = math.log(s) + e * 1.3862943611198906
+        f = math.sqrt(-2.0 * L / s)
+        self.cached = f * b
+        return f * a * sigma + mu
+
+
+def accept(E: float, E_new: float, T: float, stream: MT19937_64) -> bool:
+    if E > E_new:
+        return True
+    U = uniform(stream)
+    q = (E - E_new) / T
+    if q > 0 or math.isnan(q):
+        q = 0.0
+    return math.exp(q) > U
+
+
+def reference_fit(settings: tuple, X: np.ndarray, y: np.ndarray, R1, R2, g1: float, g2: float):
+    """The sampler step by step, deep runs one after another. Only X's first column
+    may be non-zero, so that X @ beta is one rounded product per row in any
+    implementation."""
+    n_chains, n_warmup, n_deep, n_elite, step, H, seed = settings
+    p = X.shape[1]
+    assert not X[:, 1:].any()
+    zero = np.zeros((p, p))
+    pen = (R1 if R1 is not None else zero, R2 if R2 is not None else zero,
+           g1 if R1 is not None else 0.0, g2 if R2 is not None else 0.0)
+
+    def energy(beta: np.ndarray) -> float:
+        yp = X[:, 0] * beta[0] if p else np.zeros(y.size)
+        return vc.mdl_score_reg(yp, y, p, H, beta, *pen)
+
+    def walk(stream, source, beta, E, sigma, T):
+        prop = beta.copy()
+        for j in range(p):
+            prop[j] = prop[j] + source.draw(stream, 0.0, sigma)
+        E_new = energy(prop)
+        return (prop, E_new) if accept(E, E_new, T, stream) else (beta, E)
+
+    chains = []
+    for c in range(n_chains):
+        stream = MT19937_64(seed + 1000 * c)
+        start = Normal()
+        beta = np.array([start.draw(stream, 0.0, 0.5) for _ in range(p)])
+        E, T, proposals = energy(beta), 2.0, Normal()
+        for _ in range(n_warmup):
+            beta, E = walk(stream, proposals, beta, E, step, T)
+            T *= 0.995
+        chains.append((beta, E))
+    gibbs = vc.gibbs_entropy(np.array([E for _, E in chains]), 1.0)
+
+    ranked = sorted(chains, key=lambda ch: (math.isnan(ch[1]), 0.0 if math.isnan(ch[1]) else ch[1]))
+    elite = [ranked[0]]
+    for cand in ranked[1:]:
+        if len(elite) >= n_elite:
+            break
+        if all(not np.linalg.norm(cand[0] - m[0]) <= 0.1 for m in elite):
+            elite.append(cand)
+    k = len(elite)
+    while len(elite) < n_elite and k < n_chains:
+        elite.append(ranked[k])
+        k += 1
+
+    best, best_E = elite[0][0].copy(), elite[0][1]
+    Td = 0.5 * gibbs.r_heat
+    for j, (beta, E) in enumerate(elite):
+        stream, source = MT19937_64((seed + 13 * j + 7777) & MASK64), Normal()
+        for _ in range(n_deep):
+            beta, E = walk(stream, source, beta, E, 0.3 * step, Td)
+            if E < best_E:
+                best, best_E = beta.copy(), E
+            Td *= 0.9997
+    return best, best_E, gibbs
+
+
+def test_reference_engine_matches_the_standard_engine() -> None:
+    engine = MT19937_64(5489)
+    for _ in range(9999):
+        engine()
+    assert engine() == 9981545732273789042
+    engine = MT19937_64(42)
+    assert [engine() for _ in range(3)] == [
+        13930160852258120406, 11788048577503494824, 13874630024467741450]
+    source, stream = Normal(), MT19937_64(42)
+    assert [source.draw(stream, 0.0, 1.0).hex() for _ in range(3)] == [
+        "0x1.4b37d0b4daa8fp+0", "0x1.68f438d8aec29p-1", "0x1.978762f4a05dcp-2"]
+
+
+def reference_data(p: int, seed: int = 5, n: int = 40):
+    rng = np.random.default_rng(seed)
+    x = np.linspace(-1.0, 1.0, n)
+    X = np.zeros((n, p))
+    if p:
+        X[:, 0] = x
+    y = 0.8 * x + 0.1 * rng.normal(size=n)
+    A = rng.normal(size=(p, p))
+    return X, y, A @ A.T / max(p, 1), np.eye(p)
+
+
+# settings: (n_chains, n_warmup, n_deep, n_elite, step_size, H_piH, seed)
+REFERENCE_CASES = {
+    "base": ((6, 30, 50, 3, 0.05, 20, 42), 2, "both"),
+    "odd-p-cache-carries-over": ((5, 25, 40, 3, 0.07, 20, 9), 3, "both"),
+    "no-warmup": ((5, 0, 40, 3, 0.05, 20, 7), 2, "both"),
+    "negative-warmup": ((5, -4, 40, 3, 0.05, 20, 7), 2, "both"),
+    "no-deep": ((6, 30, 0, 3, 0.05, 20, 42), 2, "both"),
+    "negative-deep": ((6, 30, -1, 3, 0.05, 20, 42), 2, "both"),
+    "elite-zero": ((6, 20, 40, 0, 0.05, 20, 1), 2, "both"),
+    "elite-negative": ((6, 20, 40, -3, 0.05, 20, 1), 2, "both"),
+    "elite-all-chains": ((4, 20, 30, 9, 0.05, 20, 1), 2, "both"),
+    "one-chain": ((1, 20, 40, 5, 0.05, 20, 3), 2, "both"),
+    "step-zero": ((4, 20, 30, 3, 0.0, 20, 3), 2, "both"),
+    "step-negative": ((4, 20, 30, 3, -0.05, 20, 3), 2, "both"),
+    "no-penalties-ties": ((6, 30, 80, 3, 0.05, 20, 11), 2, "none"),
+    "only-R2": ((6, 30, 50, 3, 0.05, 20, 11), 2, "R2"),
+    "H-one": ((6, 30, 50, 3, 0.05, 1, 11), 2, "both"),
+    "seed-wraps": ((5, 20, 40, 3, 0.05, 20, 2**64 - 1), 2, "both"),
+    "no-coefficients": ((5, 10, 20, 3, 0.05, 20, 42), 0, "both"),
+    "nan-energies": ((5, 10, 20, 3, 0.05, 20, 42), 2, "nan-weight"),
+}
+
+
+@pytest.mark.parametrize("settings, p, penalties", REFERENCE_CASES.values(),
+                         ids=REFERENCE_CASES.keys())
+def test_fit_follows_the_reference_bit_for_bit(settings: tuple, p: int, penalties: str) -> None:
+    X, y, R1, R2 = reference_data(p)
+    args = {"both": (R1, R2, 0.05, 0.01), "none": (None, None, 0.0, 0.0),
+            "R2": (None, R2, 0.0, 0.2), "nan-weight": (R1, R2, NAN, 0.01)}[penalties]
+    result = vc.TournamentMCMC(*settings).fit(X, y, *args)
+    beta, energy, gibbs = reference_fit(settings, X, y, *args)
+    assert result.beta_mcmc.tobytes() == beta.tobytes()
+    assert np.array_equal(result.energy, energy, equal_nan=True)
+    for field in ("H", "Hmax", "He", "r_heat", "var_E", "T"):
+        assert np.array_equal(getattr(result.gibbs, field), getattr(gibbs, field), equal_nan=True)
+    assert (result.n_chains, result.n_elite) == (settings[0], settings[3])
+
+
+def test_one_chain_statistics_and_no_coefficient_energy() -> None:
+    X, y, R1, R2 = reference_data(2)
+    one = vc.TournamentMCMC(n_chains=1, n_warmup=10, n_deep=10).fit(X, y, R1, R2, 0.1, 0.1)
+    assert (one.gibbs.H, one.gibbs.He, one.gibbs.r_heat, one.gibbs.var_E) == (0.0, 0.0, 0.01, 0.0)
+    empty = vc.TournamentMCMC(n_chains=3, n_warmup=10, n_deep=10).fit(np.empty((40, 0)), y)
+    assert empty.beta_mcmc.shape == (0,)
+    assert empty.energy == vc.mdl_score(np.zeros(40), y, 0, 20)
+
+
+# ---- Realistic data -------------------------------------------------------------------
+
+def poly_data(n: int = 500, deg: int = 7, seed: int = 3):
+    rng = np.random.default_rng(seed)
+    x = np.linspace(-1.0, 1.0, n)
+    Phi = np.polynomial.polynomial.polyvander(x, deg)
+    y = np.sin(2.0 * x) + 0.05 * rng.normal(size=n)
+    A, B = rng.normal(size=(2, deg + 1, deg + 1))
+    return Phi, y, A @ A.T, B @ B.T
+
+
+SMALL = dict(n_chains=6, n_warmup=30, n_deep=50, n_elite=3)
+
+
+def as_bytes(r: vc.MCMCResult) -> tuple:
+    g = r.gibbs
+    return (r.beta_mcmc.tobytes(), r.energy.hex(),
+            tuple(getattr(g, f).hex() for f in ("H", "Hmax", "He", "r_heat", "var_E", "T")))
+
+
+def test_default_settings_fit_is_reproducible_and_scored_by_mdl_score_reg() -> None:
+    Phi, y, R1, R2 = poly_data()
+    a = vc.TournamentMCMC().fit(Phi, y, R1, R2, 1e-3, 1e-4)
+    b = vc.TournamentMCMC(25, 200, 2000, 5, 0.05, 20, 42).fit(Phi, y, R1, R2, 1e-3, 1e-4)
+    assert as_bytes(a) == as_bytes(b)
+    assert (a.n_chains, a.n_elite) == (25, 5)
+    # NumPy's product may round differently from the sampler's own.
+    expected = vc.mdl_score_reg(Phi @ a.beta_mcmc, y, 8, 20, a.beta_mcmc, R1, R2, 1e-3, 1e-4)
+    assert a.energy == pytest.approx(expected, rel=1e-12)
+
+
+@pytest.mark.parametrize("gammas", [(0.0, 0.0), (0.3, 0.0), (0.0, 0.02), (1e-2, 1e-3)],
+                         ids=["unweighted", "R1", "R2", "both"])
+def test_energy_is_the_regularized_score_of_the_returned_vector(gammas: tuple) -> None:
+    Phi, y, R1, R2 = poly_data(n=120, deg=4)
+    r = vc.TournamentMCMC(**SMALL, H_piH=15).fit(Phi, y, R1, R2, *gammas)
+    expected = vc.mdl_score_reg(Phi @ r.beta_mcmc, y, 5, 15, r.beta_mcmc, R1, R2, *gammas)
+    assert r.energy == pytest.approx(expected, rel=1e-12)
+
+
+def test_repeated_fits_are_identical_and_settings_unchanged() -> None:
+    Phi, y, R1, R2 = poly_data(n=100, deg=3)
+    sampler = vc.TournamentMCMC(**SMALL, seed=77)
+    first = as_bytes(sampler.fit(Phi, y, R1, R2, 0.01, 0.01))
+    sampler.fit(Phi[:50], y[:50])  # other data in between leaves nothing behind
+    assert as_bytes(sampler.fit(Phi, y, R1, R2, 0.01, 0.01)) == first
+    assert as_bytes(sampler.fit(Phi, y, R1, R2, 0.01, 0.01)) != as_bytes(
+        vc.TournamentMCMC(**SMALL, seed=78).fit(Phi, y, R1, R2, 0.01, 0.01))
+
+
+THREAD_SCRIPT = textwrap.dedent("""
+    import numpy as np, vexa_core as vc
+    rng = np.random.default_rng(4)
+    x = np.linspace(-1, 1, 150)
+    Phi = np.polynomial.polynomial.polyvander(x, 4)
+    y = np.cos(3 * x) + 0.05 * rng.normal(size=x.size)
+    A = rng.normal(size=(5, 5))
+    r = vc.TournamentMCMC(n_chains=7, n_warmup=40, n_deep=60, n_elite=4, seed=5).fit(
+        Phi, y, A @ A.T, np.eye(5), 0.01, 0.001)
+    g = r.gibbs
+    print(r.beta_mcmc.tobytes().hex(), r.energy.hex(),
+          *(getattr(g, f).hex() for f in ("H", "Hmax", "He", "r_heat", "var_E", "T")))
+""")
+
+
+@pytest.mark.slow
+def test_results_do_not_depend_on_the_team_size() -> None:
+    outputs = set()
+    for threads in ("1", "2", "3"):
+        env = dict(os.environ, OMP_NUM_THREADS=threads)
+        run = subprocess.run([sys.executable, "-c", THREAD_SCRIPT], env=env,
+                             capture_output=True, text=True, check=True)
+        outputs.add(run.stdout)
+    assert len(outputs) == 1
+
+
+@pytest.mark.parametrize("which", ["R1", "R2", "both"])
+def test_penalty_with_weight_zero_is_never_read(which: str) -> None:
+    Phi, y, R1, R2 = poly_data(n=80, deg=3)
+    junk = np.full((2, 7), np.nan)  # wrong shape and NaN: reading it would show
+    sampler = vc.TournamentMCMC(**SMALL)
+    expected = as_bytes(sampler.fit(Phi, y, None, None, 0.0, 0.0))
+    R = {"R1": (junk, None), "R2": (None, junk), "both": (junk, junk)}[which]
+    assert as_bytes(sampler.fit(Phi, y, *R, 0.0, 0.0)) == expected
+
+
+# ---- The result object ------------------------------------------------------------------
+
+def small_result() -> vc.MCMCResult:
+    Phi, y, R1, R2 = poly_data(n=60, deg=3)
+    return vc.TournamentMCMC(**SMALL).fit(Phi, y, R1, R2, 0.01, 0.01)
+
+
+@pytest.fixture
+def result() -> vc.MCMCResult:
+    return small_result()
+
+
+def test_result_class_surface() -> None:
+    with pytest.raises(TypeError, match="^vexa_core.MCMCResult: No constructor defined!$"):
+        vc.MCMCResult()
+    public = [name for name in vars(vc.MCMCResult) if not name.startswith("_")]
+    assert public == ["beta_mcmc", "energy", "gibbs", "n_chains", "n_elite"]
+    assert [name for name in vars(vc.TournamentMCMC) if not name.startswith("_")] == ["fit"]
+
+
+@pytest.mark.parametrize("name, value", [("beta_mcmc", np.zeros(4)), ("energy", 0.0),
+                                         ("gibbs", None), ("n_chains", 1), ("n_elite", 1)])
+def test_result_properties_are_read_only(result: vc.MCMCResult, name: str, value) -> None:
+    energy = result.energy
+    with pytest.raises(AttributeError):
+        setattr(result, name, value)
+    with pytest.raises(AttributeError):
+        delattr(result, name)
+    assert result.energy == energy
+
+
+def test_beta_mcmc_is_a_read_only_view_that_keeps_the_result_alive() -> None:
+    result = small_result()
+    beta = result.beta_mcmc
+    assert beta.dtype == np.float64 and beta.ndim == 1 and not beta.flags.writeable
+    assert np.shares_memory(beta, result.beta_mcmc)  # both accesses view the same storage
+    with pytest.raises(ValueError, match="read-only"):
+        beta[0] = 1.0
+    saved, alive = beta.copy(), weakref.ref(result)
+    del result
+    gc.collect()
+    assert alive() is not None
+    _ = [np.ones(len(saved)) for _ in range(100)]
+    assert np.array_equal(beta, saved)
+    del beta
+    gc.collect()
+    assert alive() is None
+
+
+def test_gibbs_refers_into_the_result_and_keeps_it_alive() -> None:
+    result = small_result()
+    gibbs, alive = result.gibbs, weakref.ref(result)
+    r_heat = gibbs.r_heat
+    del result
+    gc.collect()
+    assert alive() is not None and gibbs.r_heat == r_heat
+    with pytest.raises(AttributeError):
+        gibbs.r_heat = 0.5
+    del gibbs
+    gc.collect()
+    assert alive() is None
+
+
+# ---- Settings and errors --------------------------------------------------------------
+
+@pytest.mark.parametrize("kwargs", [
+    {"seed": -1}, {"seed": 2**64}, {"n_chains": 2.0}, {"n_warmup": 2**31}, {"n_elite": -2**31 - 1},
+    {"step_size": "0.1"}, {"H_piH": None},
+], ids=["seed-negative", "seed-2**64", "float-count", "count-too-big", "count-too-small",
+        "str-step", "none-H"])
+def test_constructor_refuses_unconvertible_settings(kwargs: dict) -> None:
+    with pytest.raises(TypeError):
+        vc.TournamentMCMC(**kwargs)
+
+
+@pytest.mark.parametrize("kwargs", [
+    {"seed": 2**64 - 1}, {"n_chains": 0}, {"n_elite": -3}, {"step_size": -1}, {"H_piH": 0},
+    {"n_chains": True},
+], ids=["seed-max", "no-chains", "negative-elite", "negative-int-step", "H-zero", "bool-count"])
+def test_constructor_stores_any_convertible_settings(kwargs: dict) -> None:
+    vc.TournamentMCMC(**kwargs)
+
+
+X2, Y2 = reference_data(2)[:2]
+# Every case would run for hours if a chain started before the check.
+ERROR_CASES = {
+    "no-chains": (dict(n_chains=0), (X2, Y2), ValueError, "^n_chains must be positive$"),
+    "negative-chains": (dict(n_chains=-1), (X2, Y2), ValueError, "larger than max_size"),
+    "rows-mismatch": ({}, (X2, Y2[:-1]), ValueError, "^X has 40 rows but y has 39 entries$"),
+    "R1-shape": ({}, (X2, Y2, np.eye(3), None, 1.0), ValueError,
+                 r"^R1 is 3 x 3 but must be 2 x 2 \(X gives p = 2\)$"),
+    "R2-shape-nan-weight": ({}, (X2, Y2, None, np.ones((2, 1)), 0.0, NAN), ValueError,
+                            r"^R2 is 2 x 1 but must be 2 x 2"),
+    "R1-not-a-matrix": ({}, (X2, Y2, "abc"), RuntimeError,
+                        "^Unable to cast Python instance of type <class 'str'>"),
+}
+
+
+@pytest.mark.parametrize("settings, args, error, message", ERROR_CASES.values(),
+                         ids=ERROR_CASES.keys())
+def test_fit_rejects_before_any_chain_runs(settings, args, error, message) -> None:
+    sampler = vc.TournamentMCMC(**{"n_warmup": 2**31 - 1, "n_chains": 64, **settings})
+    with pytest.raises(error, match=message):
+        sampler.fit(*args)
