@@ -1,6 +1,7 @@
 #include "basis/design_matrix_1d.hpp"
 
 #include "common/checks.hpp"
+#include "common/huge_pages.hpp"
 
 #include <stdexcept>
 
@@ -11,7 +12,7 @@ Eigen::MatrixXd design_matrix_1d(int deg, const Eigen::VectorXd& x) {
     const Eigen::Index n = x.size();
     const Eigen::Index p = static_cast<Eigen::Index>(deg) + 1;
     require_allocatable(n, p);
-    Eigen::MatrixXd Phi(n, p);
+    auto Phi = uninitialised<Eigen::MatrixXd>(n, p);
     if (n == 0) return Phi;  // nothing to fill, however many columns
     Phi.col(0).setOnes();
     for (Eigen::Index k = 1; k < p; ++k) Phi.col(k) = x.cwiseProduct(Phi.col(k - 1));

@@ -1,6 +1,7 @@
 #include "basis/design_matrix_nd.hpp"
 
 #include "common/checks.hpp"
+#include "common/huge_pages.hpp"
 
 #include <stdexcept>
 #include <string>
@@ -40,7 +41,7 @@ Eigen::MatrixXd design_matrix_nd(const MultiIndexList& multi_indices,
     const std::size_t d = X_cols.size();
     require_allocatable(n, q);
 
-    Eigen::MatrixXd Phi(n, q);
+    auto Phi = uninitialised<Eigen::MatrixXd>(n, q);
     for (Eigen::Index c = 0; c < q; ++c) {
         auto col = Phi.col(c).array();
         col.setOnes();

@@ -45,6 +45,27 @@ void monomial_row_into(int deg, double x, int order, Eigen::Ref<Eigen::VectorXd>
     }
 }
 
+void derivative_rows_into(int deg, double x, Eigen::Ref<Eigen::VectorXd> d1,
+                          Eigen::Ref<Eigen::VectorXd> d2) {
+    check_row_args(deg, 2);
+    const Eigen::Index p = static_cast<Eigen::Index>(deg) + 1;
+    require_same_entries(d1.size(), "d1", p, "the basis");
+    require_same_entries(d2.size(), "d2", p, "the basis");
+    double power_k_minus_2 = 0.0;  // monomial_power(x, k - 2) once k >= 2
+    for (int k = 0; k <= deg; ++k) {
+        if (k == 0) {
+            d1[0] = 0.0;
+            d2[0] = 0.0;
+            continue;
+        }
+        const double power_k_minus_1 = monomial_power(x, k - 1);
+        d1[k] = static_cast<double>(k) * power_k_minus_1;
+        const std::int64_t kk = static_cast<std::int64_t>(k) * (k - 1);
+        d2[k] = k < 2 ? 0.0 : static_cast<double>(kk) * power_k_minus_2;
+        power_k_minus_2 = power_k_minus_1;
+    }
+}
+
 Eigen::VectorXd monomial_row(int deg, double x, int order) {
     check_row_args(deg, order);
     const Eigen::Index p = static_cast<Eigen::Index>(deg) + 1;

@@ -22,4 +22,10 @@ Eigen::VectorXd monomial_row(int deg, double x, int order);
 // lets per-point loops reuse one buffer.
 void monomial_row_into(int deg, double x, int order, Eigen::Ref<Eigen::VectorXd> out);
 
+// The first and second derivative rows at x together, equal bit for bit to
+// monomial_row(deg, x, 1) and monomial_row(deg, x, 2): entry k of the two uses
+// x^(k-1) and x^(k-2), so each power is computed once for both rows.
+void derivative_rows_into(int deg, double x, Eigen::Ref<Eigen::VectorXd> d1,
+                          Eigen::Ref<Eigen::VectorXd> d2);
+
 }  // namespace vexa

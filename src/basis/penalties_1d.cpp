@@ -11,11 +11,11 @@ namespace vexa {
 
 namespace {
 
-// R[j][l] = h * (d[j] * d[l]) + R[j][l], in this evaluation order.
+// R[j][l] = h * (d[j] * d[l]) + R[j][l], in this evaluation order; one
+// vectorised pass per column.
 void add_scaled_outer(Eigen::MatrixXd& R, const Eigen::VectorXd& d, double h) {
     const Eigen::Index p = d.size();
-    for (Eigen::Index l = 0; l < p; ++l)
-        for (Eigen::Index j = 0; j < p; ++j) R(j, l) = h * (d[j] * d[l]) + R(j, l);
+    for (Eigen::Index l = 0; l < p; ++l) R.col(l) = h * (d * d[l]) + R.col(l);
 }
 
 }  // namespace
@@ -34,8 +34,7 @@ std::tuple<Eigen::MatrixXd, Eigen::MatrixXd> smoothness_penalty_matrices_1d(int 
     Eigen::VectorXd d1(p), d2(p);
     for (int i = 0; i < n_grid; ++i) {
         const double x = static_cast<double>(i) * h + x_min;
-        monomial_row_into(deg, x, 1, d1);
-        monomial_row_into(deg, x, 2, d2);
+        derivative_rows_into(deg, x, d1, d2);
         add_scaled_outer(R1, d1, h);
         add_scaled_outer(R2, d2, h);
     }

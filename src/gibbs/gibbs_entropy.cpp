@@ -1,5 +1,7 @@
 #include "gibbs/gibbs_entropy.hpp"
 
+#include "common/huge_pages.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
@@ -13,7 +15,7 @@ GibbsResult gibbs_entropy(const Eigen::VectorXd& energies, double T) {
     const double Emin = energies.minCoeff();
     const double tau = T + 1e-300;  // keeps T = 0 from dividing by zero
     // Shifting by Emin makes the largest weight exactly 1, so Z >= 1.
-    Eigen::VectorXd w(n);
+    auto w = uninitialised<Eigen::VectorXd>(n, 1);
     double Z = 0.0;
     for (Eigen::Index i = 0; i < n; ++i) {
         w[i] = std::exp(-(energies[i] - Emin) / tau);

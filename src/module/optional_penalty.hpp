@@ -4,7 +4,7 @@
 // raises pybind11's cast error (RuntimeError).
 
 #include <Eigen/Core>
-#include <pybind11/eigen.h>
+#include "module/eigen_conversion.hpp"
 #include <pybind11/pybind11.h>
 
 #include <optional>

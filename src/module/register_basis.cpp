@@ -4,7 +4,7 @@
 #include "basis/penalties_nd.hpp"
 #include "module/registrations.hpp"
 
-#include <pybind11/eigen.h>
+#include "module/eigen_conversion.hpp"
 #include <pybind11/stl.h>
 
 namespace py = pybind11;

@@ -1,7 +1,7 @@
 #include "gibbs/gibbs_entropy.hpp"
 #include "module/registrations.hpp"
 
-#include <pybind11/eigen.h>
+#include "module/eigen_conversion.hpp"
 
 namespace py = pybind11;
 

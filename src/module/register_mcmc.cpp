@@ -2,7 +2,7 @@
 #include "module/optional_penalty.hpp"
 #include "module/registrations.hpp"
 
-#include <pybind11/eigen.h>
+#include "module/eigen_conversion.hpp"
 
 #include <cstdint>
 

@@ -2,7 +2,7 @@
 #include "stats/description_length.hpp"
 #include "stats/robust_stats.hpp"
 
-#include <pybind11/eigen.h>
+#include "module/eigen_conversion.hpp"
 
 namespace py = pybind11;
 

@@ -1,6 +1,7 @@
 #include "stats/robust_stats.hpp"
 
 #include "common/checks.hpp"
+#include "common/huge_pages.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -22,8 +23,8 @@ double median(Eigen::VectorXd v) {
 }
 
 double mad(const Eigen::VectorXd& y) {
-    Eigen::VectorXd deviations = y;  // reused in place for |y_i - m|
-    const double m = median(deviations);
+    Eigen::VectorXd deviations = advised_copy(y);  // reused in place for |y_i - m|
+    const double m = median(advised_copy(deviations));
     deviations = (deviations.array() - m).abs();
     return median(std::move(deviations));
 }

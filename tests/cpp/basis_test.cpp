@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 #include <cmath>
 #include <limits>
 #include <new>
@@ -127,6 +128,27 @@ TEST(PenaltyForms, GridTooLargeOnlyForTheGridSum) {
     EXPECT_THROW(vexa::build_penalty_matrices_nd_grid({1, 1, 1}, {{0, 1}, {0, 1}, {0, 1}}, 10000),
                  std::bad_alloc);
     EXPECT_THROW(vexa::build_penalty_matrices_nd_grid({INT_MAX}, {{0, 1}}, 2), std::bad_alloc);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DerivativeRows, EqualMonomialRowsBitForBit) {
+    const double inf = std::numeric_limits<double>::infinity();
+    for (int deg : {0, 1, 2, 3, 7, 12}) {
+        for (double x : {0.0, -0.0, 1.0, -1.5, 0.3, 1e-200, 1e200, inf, -inf,
+                         std::numeric_limits<double>::quiet_NaN()}) {
+            Eigen::VectorXd d1(deg + 1), d2(deg + 1);
+            vexa::derivative_rows_into(deg, x, d1, d2);
+            const Eigen::VectorXd r1 = vexa::monomial_row(deg, x, 1);
+            const Eigen::VectorXd r2 = vexa::monomial_row(deg, x, 2);
+            for (int k = 0; k <= deg; ++k) {
+                EXPECT_EQ(std::memcmp(&d1[k], &r1[k], sizeof(double)), 0) << deg << " " << x;
+                EXPECT_EQ(std::memcmp(&d2[k], &r2[k], sizeof(double)), 0) << deg << " " << x;
+            }
+        }
+    }
 }
 
 }  // namespace
