@@ -14,146 +14,19 @@ import pytest
 
 import vexa_core as vc
 
-MASK64 = (1 << 64) - 1
+from conftest import load_reference
+
+reference = load_reference()
 NAN = math.nan
 
 
-# ---- An independent reference of the sampler, in plain Python ---------------------------
-
-class MT19937_64:
-    """The standard 64-bit Mersenne Twister with single-value seeding."""
-
-    def __init__(self, seed: int) -> None:
-        mt = [seed & MASK64]
-        for i in range(1, 312):
-            prev = mt[-1]
-            mt.append((6364136223846793005 * (prev ^ (prev >> 62)) + i) & MASK64)
-        self.mt, self.index = mt, 312
-
-    def __call__(self) -> int:
-        if self.index == 312:
-            mt = self.mt
-            for i in range(312):
-                x = (mt[i] & 0xFFFFFFFF80000000) | (mt[(i + 1) % 312] & 0x7FFFFFFF)
-                mt[i] = mt[(i + 156) % 312] ^ (x >> 1) ^ (0xB5026F5AA96619E9 if x & 1 else 0)
-            self.index = 0
-        x = self.mt[self.index]
-        self.index += 1
-        x ^= (x >> 29) & 0x5555555555555555
-        x ^= (x << 17) & 0x71D67FFFEDA60000
-        x ^= (x << 37) & 0xFFF7EEE000000000
-        return (x ^ (x >> 43)) & MASK64
-
-
-def uniform(stream: MT19937_64) -> float:
-    return (stream() >> 11) * 2.0**-53
-
-
-class Normal:
-    def __init__(self) -> None:
-        self.cached: float | None = None
-
-    def draw(self, stream: MT19937_64, mu: float, sigma: float) -> float:
-        if self.cached is not None:
-            z, self.cached = self.cached, None
-            return z * sigma + mu
-        while True:
-            a = 2.0 * uniform(stream) - 1.0
-            b = 2.0 * uniform(stream) - 1.0
-            s = a * a + b * b
-            if s < 1.0 and a != 0.0 and b != 0.0:
-                break
-        if s > 0.0001:
-            L = math.log(s)
-        else:
-            e = math.frexp(max(abs(a), abs(b)))[1] - 1  # ilogb
-            a, b = math.ldexp(a, -e), math.ldexp(b, -e)
-            s = a * a + b * b
-            L = math.log(s) + e * 1.3862943611198906
-        f = math.sqrt(-2.0 * L / s)
-        self.cached = f * b
-        return f * a * sigma + mu
-
-
-def accept(E: float, E_new: float, T: float, stream: MT19937_64) -> bool:
-    if E > E_new:
-        return True
-    U = uniform(stream)
-    q = (E - E_new) / T
-    if q > 0 or math.isnan(q):
-        q = 0.0
-    return math.exp(q) > U
-
+# ---- The independent NumPy reference of the sampler (bench/reference_tournament.py) -------
 
 def reference_fit(settings: tuple, X: np.ndarray, y: np.ndarray, R1, R2, g1: float, g2: float):
-    """The sampler step by step, deep runs one after another. Only X's first column
-    may be non-zero, so that X @ beta is one rounded product per row in any
-    implementation."""
     n_chains, n_warmup, n_deep, n_elite, step, H, seed = settings
-    p = X.shape[1]
-    assert not X[:, 1:].any()
-    zero = np.zeros((p, p))
-    pen = (R1 if R1 is not None else zero, R2 if R2 is not None else zero,
-           g1 if R1 is not None else 0.0, g2 if R2 is not None else 0.0)
-
-    def energy(beta: np.ndarray) -> float:
-        yp = X[:, 0] * beta[0] if p else np.zeros(y.size)
-        return vc.mdl_score_reg(yp, y, p, H, beta, *pen)
-
-    def walk(stream, source, beta, E, sigma, T):
-        prop = beta.copy()
-        for j in range(p):
-            prop[j] = prop[j] + source.draw(stream, 0.0, sigma)
-        E_new = energy(prop)
-        return (prop, E_new) if accept(E, E_new, T, stream) else (beta, E)
-
-    chains = []
-    for c in range(n_chains):
-        stream = MT19937_64(seed + 1000 * c)
-        start = Normal()
-        beta = np.array([start.draw(stream, 0.0, 0.5) for _ in range(p)])
-        E, T, proposals = energy(beta), 2.0, Normal()
-        for _ in range(n_warmup):
-            beta, E = walk(stream, proposals, beta, E, step, T)
-            T *= 0.995
-        chains.append((beta, E))
-    gibbs = vc.gibbs_entropy(np.array([E for _, E in chains]), 1.0)
-
-    ranked = sorted(chains, key=lambda ch: (math.isnan(ch[1]), 0.0 if math.isnan(ch[1]) else ch[1]))
-    elite = [ranked[0]]
-    for cand in ranked[1:]:
-        if len(elite) >= n_elite:
-            break
-        if all(not np.linalg.norm(cand[0] - m[0]) <= 0.1 for m in elite):
-            elite.append(cand)
-    k = len(elite)
-    while len(elite) < n_elite and k < n_chains:
-        elite.append(ranked[k])
-        k += 1
-
-    best, best_E = elite[0][0].copy(), elite[0][1]
-    Td = 0.5 * gibbs.r_heat
-    for j, (beta, E) in enumerate(elite):
-        stream, source = MT19937_64((seed + 13 * j + 7777) & MASK64), Normal()
-        for _ in range(n_deep):
-            beta, E = walk(stream, source, beta, E, 0.3 * step, Td)
-            if E < best_E:
-                best, best_E = beta.copy(), E
-            Td *= 0.9997
-    return best, best_E, gibbs
-
-
-def test_reference_engine_matches_the_standard_engine() -> None:
-    engine = MT19937_64(5489)
-    for _ in range(9999):
-        engine()
-    assert engine() == 9981545732273789042
-    engine = MT19937_64(42)
-    assert [engine() for _ in range(3)] == [
-        13930160852258120406, 11788048577503494824, 13874630024467741450]
-    source, stream = Normal(), MT19937_64(42)
-    assert [source.draw(stream, 0.0, 1.0).hex() for _ in range(3)] == [
-        "0x1.4b37d0b4daa8fp+0", "0x1.68f438d8aec29p-1", "0x1.978762f4a05dcp-2"]
+    return reference.tournament_fit(
+        X, y, R1, R2, g1, g2, n_chains=n_chains, n_warmup=n_warmup, n_deep=n_deep,
+        n_elite=n_elite, step_size=step, H_piH=H, seed=seed, exact=True)
 
 
 def reference_data(p: int, seed: int = 5, n: int = 40):

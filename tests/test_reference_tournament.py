@@ -5,20 +5,16 @@ sampler; in its exact mode it forms every sum in the order of Eigen's kernels, s
 scores, Gibbs statistics and whole fits agree exactly (==, not approx).
 """
 
-import importlib.util
 import math
-import pathlib
 
 import numpy as np
 import pytest
 
 import vexa_core
 
-_PATH = pathlib.Path(__file__).resolve().parent.parent / "bench" / "reference_tournament.py"
-_spec = importlib.util.spec_from_file_location("reference_tournament", _PATH)
-assert _spec is not None and _spec.loader is not None
-ref = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(ref)
+from conftest import load_reference
+
+ref = load_reference()
 
 GIBBS_FIELDS = ("H", "Hmax", "He", "r_heat", "var_E", "T")
 
