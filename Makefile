@@ -16,7 +16,7 @@ ASAN_LIB    = $$(c++ -print-file-name=libasan.so) $$(c++ -print-file-name=libstd
 ASAN_ENV    = ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:abort_on_error=1 \
               UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all system-deps venv install native-test test demo bench sanitize clean
+.PHONY: all system-deps venv install native-configure native-build native-test test demo bench sanitize clean
 all: test
 
 system-deps:
@@ -34,9 +34,14 @@ venv: system-deps $(VENV)/.deps-installed
 install: venv
 	$(PY) -m pip install --quiet --no-build-isolation --no-deps .
 
-native-test: venv
+native-configure: venv
 	cmake -S . -B $(NATIVE_DIR) -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) \
 	    -Dpybind11_DIR=$(PYBIND11_DIR) >/dev/null
+
+native-build: native-configure
+	cmake --build $(NATIVE_DIR) --target vexa_energy_floor -j $(JOBS)
+
+native-test: native-configure
 	cmake --build $(NATIVE_DIR) --target vexa_core_tests -j $(JOBS)
 	ctest --test-dir $(NATIVE_DIR) --output-on-failure -j $(JOBS)
 
@@ -47,8 +52,8 @@ demo: install
 	-$(PY) -m pip install --quiet "matplotlib>=3.5"
 	$(PY) examples/demo.py
 
-bench: install
-	$(PY) bench/run.py
+bench: install native-build
+	$(PY) bench/run.py --floor-binary $(NATIVE_DIR)/vexa_energy_floor
 
 # The whole suite against a sanitized build of the extension and the native tests.
 sanitize: venv

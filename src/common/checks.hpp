@@ -22,7 +22,7 @@ void require_rows(const Eigen::MatrixXd& M, const char* name, Eigen::Index need,
                   const char* other);
 
 // A penalty that will be read must be p x p; `source` says where p comes from,
-// e.g. "beta has 4 entries" or "Phi has 4 columns".
+// e.g. "beta gives p = 4", giving "R1 is 3 x 3 but must be 4 x 4 (beta gives p = 4)".
 void require_square_penalty(const Eigen::MatrixXd& R, const char* name, Eigen::Index p,
                             const std::string& source);
 
