@@ -3,6 +3,8 @@
 #   make test      set everything up and run the native and Python tests
 #   make sanitize  the same tests on an AddressSanitizer + UBSan build
 #   make bench     vexa_core against NumPy/SciPy, side by side
+#   make package-test  build the sdist and wheel and install each into a fresh
+#                  environment under the temporary directory (needs the package index)
 
 PYTHON ?= python3.11
 VENV   := .venv
@@ -16,7 +18,8 @@ ASAN_LIB    = $$(c++ -print-file-name=libasan.so) $$(c++ -print-file-name=libstd
 ASAN_ENV    = ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:abort_on_error=1 \
               UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all system-deps venv install native-configure native-build native-test test demo bench sanitize clean
+.PHONY: all system-deps venv install native-configure native-build native-test test demo bench \
+        sanitize package-test clean
 all: test
 
 system-deps:
@@ -54,6 +57,9 @@ demo: install
 
 bench: install native-build
 	$(PY) bench/run.py --floor-binary $(NATIVE_DIR)/vexa_energy_floor
+
+package-test: venv
+	VEXA_TEST_PACKAGING=1 $(PY) -m pytest -p no:cacheprovider tests/test_packaging.py
 
 # The whole suite against a sanitized build of the extension and the native tests.
 sanitize: venv

@@ -36,6 +36,6 @@ def test_examples_type_check() -> None:
 
 def test_stub_file_sits_beside_the_extension() -> None:
     stub = pathlib.Path(vc.__file__).with_name("vexa_core.pyi")
-    if "VEXA_CORE_EXPECT_BUILD" in __import__("os").environ:
-        pytest.skip("the sanitizer build is not installed")
+    if "site-packages" not in pathlib.Path(vc.__file__).parts:
+        pytest.skip("the module is imported from a build tree, not installed")
     assert stub.read_text() == (ROOT / "vexa_core.pyi").read_text()

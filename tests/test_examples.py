@@ -1,0 +1,96 @@
+"""The examples run as documented: process-pool fits match in-process fits, and the
+demo prints its comparison with or without matplotlib."""
+
+import os
+import pathlib
+import re
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+EXAMPLES = pathlib.Path(__file__).resolve().parents[1] / "examples"
+# On sys.path by name, so that spawned workers (which get this sys.path) import the
+# same module and can unpickle its functions.
+if str(EXAMPLES) not in sys.path:
+    sys.path.insert(0, str(EXAMPLES))
+
+import many_fits  # noqa: E402
+
+SETTINGS = {"n_warmup": 30, "n_deep": 60}
+
+
+@pytest.mark.slow
+def test_pool_fits_equal_in_process_fits() -> None:
+    seeds = [5, 2, 7]  # not sorted: results must come back in the order asked for
+    pooled = many_fits.fit_many(seeds, workers=2, **SETTINGS)
+    assert [r[0] for r in pooled] == seeds
+    for (seed, beta, energy, r_heat), expected in zip(pooled, map(
+            lambda s: many_fits.fit_one(s, **SETTINGS), seeds)):
+        # One OpenMP thread per worker against this process's team: the sampler's
+        # result does not depend on the thread count, bit for bit.
+        np.testing.assert_array_equal(beta, expected[1])
+        assert (energy, r_heat) == (expected[2], expected[3])
+        assert type(seed) is int and type(energy) is float and type(r_heat) is float
+        assert type(beta) is np.ndarray and beta.dtype == np.float64
+        assert beta.shape == (many_fits.DEG + 1,) and beta.flags.writeable
+    assert len({r[2] for r in pooled}) == len(seeds), "each seed is its own data set"
+
+
+@pytest.mark.slow
+@pytest.mark.parametrize("before", [None, "3"], ids=["unset", "set"])
+def test_pool_workers_run_single_threaded_and_setting_is_restored(
+        monkeypatch: pytest.MonkeyPatch, before: str | None) -> None:
+    if before is None:
+        monkeypatch.delenv("OMP_NUM_THREADS", raising=False)
+    else:
+        monkeypatch.setenv("OMP_NUM_THREADS", before)
+    with pytest.raises(RuntimeError, match="inside"):
+        with many_fits.single_threaded_pool(1) as pool:
+            assert pool.submit(os.getenv, "OMP_NUM_THREADS").result() == "1"
+            raise RuntimeError("inside")
+    assert os.environ.get("OMP_NUM_THREADS") == before
+
+
+def run_demo(*args: str, block_matplotlib: bool) -> subprocess.CompletedProcess[str]:
+    code = ("import sys\n"
+            + ("sys.modules['matplotlib'] = None\n" if block_matplotlib else "")
+            + f"sys.path.insert(0, {str(EXAMPLES)!r})\n"
+            + f"import demo\ndemo.main({list(args)!r})\n")
+    return subprocess.run([sys.executable, "-W", "error", "-c", code], capture_output=True,
+                          text=True, timeout=120)
+
+
+def printed_scores(stdout: str) -> dict[str, float]:
+    rows = re.findall(r"^(ols|fit_regularized_linear|TournamentMCMC)\s+(\S+)", stdout, re.M)
+    return {method: float(score) for method, score in rows}
+
+
+@pytest.mark.slow
+@pytest.mark.parametrize("dim", ["1", "2"])
+def test_demo_without_matplotlib_prints_table_and_how_to_get_picture(
+        tmp_path: pathlib.Path, dim: str) -> None:
+    out = tmp_path / "demo.png"
+    done = run_demo("--dim", dim, "--out", str(out), block_matplotlib=True)
+    assert done.returncode == 0, done.stderr
+    scores = printed_scores(done.stdout)
+    assert set(scores) == {"ols", "fit_regularized_linear", "TournamentMCMC"}
+    # The weights make the comparison tell the methods apart.
+    assert len(set(scores.values())) == 3, done.stdout
+    # The sampler minimises this very score, and reports it as its energy.
+    energy = float(re.search(r"sampler: energy (\S+);", done.stdout).group(1))
+    assert energy == scores["TournamentMCMC"] == min(scores.values())
+    assert "no picture" in done.stdout and "pip install matplotlib" in done.stdout
+    assert not out.exists()
+
+
+@pytest.mark.slow
+@pytest.mark.parametrize("dim", ["1", "2"])
+def test_demo_writes_its_picture(tmp_path: pathlib.Path, dim: str) -> None:
+    pytest.importorskip("matplotlib")
+    out = tmp_path / "picture.png"
+    done = run_demo("--dim", dim, "--out", str(out), block_matplotlib=False)
+    assert done.returncode == 0, done.stderr
+    assert f"wrote {out}" in done.stdout
+    assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
