@@ -25,10 +25,11 @@ all: test
 system-deps:
 	@scripts/ensure-system-deps.sh
 
-$(VENV)/.deps-installed: pyproject.toml
+$(VENV)/.deps-installed: pyproject.toml Makefile
 	$(PYTHON) -m venv $(VENV)
 	$(PY) -m pip install --quiet "scikit-build-core>=0.10" "pybind11>=3.0,<4" \
-	    "numpy>=1.7" "pytest>=7" "hypothesis>=6" "scipy>=1.7" "mypy>=1.8" "threadpoolctl>=3"
+	    "numpy>=1.7" "pytest>=7" "hypothesis>=6" "scipy>=1.7" "mypy>=1.8" "threadpoolctl>=3" \
+	    "matplotlib>=3.5"
 	touch $@
 
 venv: system-deps $(VENV)/.deps-installed

@@ -225,3 +225,32 @@ def test_large_strided_arguments_convert_exactly(rng: np.random.Generator) -> No
     assert vc.mad(y) == np.median(np.abs(y - np.median(y)))
     X = np.asfortranarray(rng.normal(size=(700_000, 2)))
     np.testing.assert_array_equal(vc.design_matrix_1d(1, X[:, 1])[:, 1], X[:, 1])
+
+
+@pytest.mark.parametrize("make", [
+    lambda x: vc.design_matrix_1d(3, x),
+    lambda x: vc.smoothness_penalty_matrices_1d(3, 0.0, 1.0, 10)[1],
+    lambda x: vc.ols(np.column_stack([np.ones_like(x), x]), x),
+    lambda x: vc.fit_regularized_linear(np.column_stack([np.ones_like(x), x]), x),
+], ids=["design", "penalty", "ols", "penalized-fit"])
+def test_results_are_moved_out_as_owned_arrays(make) -> None:  # type: ignore[no-untyped-def]
+    x = np.linspace(-1.0, 1.0, 7)
+    r = make(x)
+    assert r.dtype == np.float64 and r.flags.writeable
+    assert r.strides == ((8,) if r.ndim == 1 else (8, 8 * r.shape[0]))
+    assert r.base is not None and not isinstance(r.base, np.ndarray)  # owned via its capsule
+    assert not np.shares_memory(r, x)
+    before = make(x)
+    r[...] = 0.0
+    np.testing.assert_array_equal(make(x), before)
+
+
+def test_empty_results_keep_their_shapes() -> None:
+    assert vc.ols(np.zeros((3, 0)), np.zeros(3)).shape == (0,)
+    assert vc.design_matrix_1d(2, []).shape == (0, 3)
+
+
+def test_matrix_argument_from_one_dimensional_array_is_one_column() -> None:
+    # A length-4 1-D array as X is a 4 x 1 design.
+    assert vc.ols(np.array([1.0, 2.0, 3.0, 4.0]), np.array([2.0, 4.0, 6.0, 8.0])).tolist() == \
+        pytest.approx([2.0])

@@ -1,5 +1,6 @@
 #include "mcmc/tournament_mcmc.hpp"
 
+#include "common/checks.hpp"
 #include "gibbs/gibbs_entropy.hpp"
 #include "mcmc/chain_energy.hpp"
 #include "mcmc/elite.hpp"
@@ -18,9 +19,7 @@ namespace {
 
 void check_arguments(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
                      const PenaltyTerms& terms) {
-    if (X.rows() != y.size())
-        throw std::invalid_argument("X has " + std::to_string(X.rows()) + " rows but y has " +
-                                    std::to_string(y.size()) + " entries");
+    require_rows(X, "X", y.size(), "y");
     // The coefficient count is the score's k, a 32-bit int.
     if (X.cols() > std::numeric_limits<int>::max())
         throw std::invalid_argument("X has " + std::to_string(X.cols()) +
