@@ -64,11 +64,13 @@ def make_workloads(rng: np.random.Generator) -> list[Workload]:
     eps = 0.4 * peers.mad(y)
     x = rng.uniform(-1, 1, size=10**6)
     n, p = 2 * 10**5, 20
-    X = rng.normal(size=(n, p))
+    # Designs are column-major, as the module's own design matrices are; a
+    # row-major one costs vexa_core a transposing copy on the way in.
+    X = np.asfortranarray(rng.normal(size=(n, p)))
     yo = X @ rng.normal(size=p) + rng.normal(size=n)
     xf = rng.uniform(-1, 1, size=n)
     # A well-conditioned design, so that both solvers pin the coefficients down.
-    Phi = rng.normal(size=(n, 40))
+    Phi = np.asfortranarray(rng.normal(size=(n, 40)))
     yf = Phi @ rng.normal(size=40) + np.sin(3 * xf)
     R1f, R2f = vc.smoothness_penalty_matrices_1d(39, -1.0, 1.0) if hasattr(
         vc, "smoothness_penalty_matrices_1d") else peers.smoothness_penalty_matrices_1d(39, -1, 1)
