@@ -254,3 +254,12 @@ def test_matrix_argument_from_one_dimensional_array_is_one_column() -> None:
     # A length-4 1-D array as X is a 4 x 1 design.
     assert vc.ols(np.array([1.0, 2.0, 3.0, 4.0]), np.array([2.0, 4.0, 6.0, 8.0])).tolist() == \
         pytest.approx([2.0])
+
+
+def test_numpy_is_imported_at_the_first_array_conversion_not_at_import() -> None:
+    code = ("import sys, vexa_core\n"
+            "before = 'numpy' in sys.modules\n"
+            "vexa_core.mad([1.0, 2.0])\n"
+            "print(before, 'numpy' in sys.modules)\n")
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert out.stdout.split() == ["False", "True"]
