@@ -11,6 +11,11 @@ VENV   := .venv
 PY     := $(VENV)/bin/python
 JOBS   ?= 2
 PYBIND11_DIR = $$($(PY) -m pybind11 --cmakedir)
+# The build tools come from the virtual environment, so a machine needs only a compiler.
+CMAKE  := $(VENV)/bin/cmake
+CTEST  := $(VENV)/bin/ctest
+CMAKE_FLAGS = -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
+              -DPython_EXECUTABLE=$(abspath $(PY)) -Dpybind11_DIR=$(PYBIND11_DIR)
 
 NATIVE_DIR := build/native
 ASAN_DIR   := build/asan
@@ -29,7 +34,7 @@ $(VENV)/.deps-installed: pyproject.toml Makefile
 	$(PYTHON) -m venv $(VENV)
 	$(PY) -m pip install --quiet "scikit-build-core>=0.10" "pybind11>=3.0,<4" \
 	    "numpy>=1.7" "pytest>=7" "hypothesis>=6" "scipy>=1.7" "mypy>=1.8" "threadpoolctl>=3" \
-	    "matplotlib>=3.5"
+	    "matplotlib>=3.5" "cmake>=3.18" "ninja"
 	touch $@
 
 venv: system-deps $(VENV)/.deps-installed
@@ -39,15 +44,14 @@ install: venv
 	$(PY) -m pip install --quiet --no-build-isolation --no-deps .
 
 native-configure: venv
-	cmake -S . -B $(NATIVE_DIR) -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) \
-	    -Dpybind11_DIR=$(PYBIND11_DIR) >/dev/null
+	$(CMAKE) -S . -B $(NATIVE_DIR) $(CMAKE_FLAGS) >/dev/null
 
 native-build: native-configure
-	cmake --build $(NATIVE_DIR) --target vexa_energy_floor -j $(JOBS)
+	$(CMAKE) --build $(NATIVE_DIR) --target vexa_energy_floor -j $(JOBS)
 
 native-test: native-configure
-	cmake --build $(NATIVE_DIR) --target vexa_core_tests -j $(JOBS)
-	ctest --test-dir $(NATIVE_DIR) --output-on-failure -j $(JOBS)
+	$(CMAKE) --build $(NATIVE_DIR) --target vexa_core_tests -j $(JOBS)
+	$(CTEST) --test-dir $(NATIVE_DIR) --output-on-failure -j $(JOBS)
 
 test: install native-test
 	$(PY) -m pytest
@@ -64,10 +68,9 @@ package-test: venv
 
 # The whole suite against a sanitized build of the extension and the native tests.
 sanitize: venv
-	cmake -S . -B $(ASAN_DIR) -G Ninja -DVEXA_SANITIZE=ON -DPython_EXECUTABLE=$(abspath $(PY)) \
-	    -Dpybind11_DIR=$(PYBIND11_DIR) >/dev/null
-	cmake --build $(ASAN_DIR) -j $(JOBS)
-	$(ASAN_ENV) ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+	$(CMAKE) -S . -B $(ASAN_DIR) $(CMAKE_FLAGS) -DVEXA_SANITIZE=ON >/dev/null
+	$(CMAKE) --build $(ASAN_DIR) -j $(JOBS)
+	$(ASAN_ENV) $(CTEST) --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
 	$(ASAN_ENV) LD_PRELOAD="$(ASAN_LIB)" PYTHONPATH=$(abspath $(ASAN_DIR)) \
 	    VEXA_CORE_EXPECT_BUILD=$(abspath $(ASAN_DIR)) $(PY) -m pytest -p no:cacheprovider
 
