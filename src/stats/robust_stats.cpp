@@ -6,11 +6,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <utility>
 
 namespace vexa {
 
-double median(Eigen::VectorXd v) {
+double median(Eigen::VectorXd v) { return median_in_place(v); }
+
+double median_in_place(Eigen::VectorXd& v) {
     const Eigen::Index n = v.size();
     if (n == 0) return 0.0;
     const Eigen::Index mid = n / 2;
@@ -23,10 +24,12 @@ double median(Eigen::VectorXd v) {
 }
 
 double mad(const Eigen::VectorXd& y) {
-    Eigen::VectorXd deviations = advised_copy(y);  // reused in place for |y_i - m|
-    const double m = median(advised_copy(deviations));
-    deviations = (deviations.array() - m).abs();
-    return median(std::move(deviations));
+    // One working copy serves both medians: after the first selection it holds y
+    // reordered, and |y_i - m| over it is the same multiset of deviations.
+    Eigen::VectorXd work = advised_copy(y);
+    const double m = median_in_place(work);
+    work = (work.array() - m).abs();
+    return median_in_place(work);
 }
 
 double compute_sr(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, double eps) {

@@ -9,6 +9,9 @@ namespace vexa {
 // Median by selection; reorders its own copy. An empty sequence gives 0.0.
 double median(Eigen::VectorXd v);
 
+// The same on the caller's sequence, which it reorders.
+double median_in_place(Eigen::VectorXd& v);
+
 // Raw median absolute deviation (no consistency factor); empty y gives 0.0.
 double mad(const Eigen::VectorXd& y);
 
