@@ -1,10 +1,10 @@
 #include "mcmc/deep_phase.hpp"
 
+#include "common/thread_team.hpp"
 #include "mcmc/metropolis_chain.hpp"
 #include "mcmc/random_streams.hpp"
 
 #include <cstddef>
-#include <exception>
 #include <stdexcept>
 #include <utility>
 
@@ -18,10 +18,11 @@ constexpr double kDeepCooling = 0.9997;
 // takes a copy of every state strictly below it.
 void refine_member(const EnergyProblem& problem, const ChainState& member,
                    std::uint64_t stream_seed, std::int32_t n_deep, double sigma, double& Td,
-                   ChainState& lowest) {
+                   ChainState& lowest, const Cancellation& cancel) {
     MetropolisChain chain(problem, stream_seed);
     chain.start_at(member);
     for (std::int32_t t = 0; t < n_deep; ++t) {
+        cancel.check();
         chain.step(sigma, Td);
         if (chain.energy() < lowest.energy) {
             lowest.beta = chain.beta();
@@ -35,7 +36,7 @@ void refine_member(const EnergyProblem& problem, const ChainState& member,
 
 ChainState run_deep_phase(const EnergyProblem& problem, const std::vector<ChainState>& elite,
                           std::int32_t n_deep, double step_size, std::uint64_t seed, double Td0,
-                          DeepSchedule schedule) {
+                          DeepSchedule schedule, const Cancellation& cancel) {
     if (elite.empty()) throw std::invalid_argument("the deep phase needs at least one elite member");
     const double sigma = 0.3 * step_size;
     ChainState best = elite.front();
@@ -45,7 +46,7 @@ ChainState run_deep_phase(const EnergyProblem& problem, const std::vector<ChainS
         double Td = Td0;
         for (std::size_t j = 0; j < runs; ++j)
             refine_member(problem, elite[j], deep_stream_seed(seed, static_cast<std::int64_t>(j)),
-                          n_deep, sigma, Td, best);
+                          n_deep, sigma, Td, best, cancel);
         return best;
     }
 
@@ -54,32 +55,25 @@ ChainState run_deep_phase(const EnergyProblem& problem, const std::vector<ChainS
     // successive multiplications as the sequential schedule.
     std::vector<double> start_T(runs);
     double Td = Td0;
+    ThrottledCheck check(cancel, 1);  // a long schedule takes seconds
     for (std::size_t j = 0; j < runs; ++j) {
         start_T[j] = Td;
-        for (std::int32_t t = 0; t < n_deep; ++t) Td *= kDeepCooling;
+        for (std::int32_t t = 0; t < n_deep; ++t) {
+            check.tick();
+            Td *= kDeepCooling;
+        }
     }
     // Each run keeps the first state strictly below elite[0]'s energy that is its
     // own running minimum; merging in elite order with strict less-than then picks
     // the same state as the sequential running minimum.
     std::vector<ChainState> lowest(
         runs, ChainState{Eigen::VectorXd::Zero(problem.X.cols()), best.energy});
-    std::vector<std::exception_ptr> errors(runs);
-    const std::int64_t count = static_cast<std::int64_t>(runs);
-
-#pragma omp parallel for schedule(dynamic, 1)
-    for (std::int64_t j = 0; j < count; ++j) {
+    parallel_for(static_cast<std::int64_t>(runs), cancel, [&](std::int64_t j) {
         const std::size_t slot = static_cast<std::size_t>(j);
-        try {
-            double T = start_T[slot];
-            refine_member(problem, elite[slot], deep_stream_seed(seed, j), n_deep, sigma, T,
-                          lowest[slot]);
-        } catch (...) {
-            errors[slot] = std::current_exception();
-        }
-    }
-
-    for (const std::exception_ptr& error : errors)
-        if (error) std::rethrow_exception(error);
+        double T = start_T[slot];
+        refine_member(problem, elite[slot], deep_stream_seed(seed, j), n_deep, sigma, T,
+                      lowest[slot], cancel);
+    });
     for (ChainState& run : lowest)
         if (run.energy < best.energy) best = std::move(run);
     return best;

@@ -27,8 +27,10 @@ struct TournamentMCMC {
     // Throws std::invalid_argument for mismatched shapes and n_chains == 0,
     // std::length_error for a negative n_chains, all before any chain runs.
     // `schedule` only chooses how the deep runs execute; the result is the same.
+    // Every step of every chain checks `cancel`.
     MCMCResult fit(const Eigen::MatrixXd& X, const Eigen::VectorXd& y, const PenaltyTerms& terms,
-                   DeepSchedule schedule = DeepSchedule::parallel) const;
+                   DeepSchedule schedule = DeepSchedule::parallel,
+                   const Cancellation& cancel = Cancellation()) const;
 };
 
 }  // namespace vexa

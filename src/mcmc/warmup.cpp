@@ -1,42 +1,31 @@
 #include "mcmc/warmup.hpp"
 
 #include "common/checks.hpp"
+#include "common/thread_team.hpp"
 #include "mcmc/metropolis_chain.hpp"
 #include "mcmc/random_streams.hpp"
 
 #include <cstddef>
-#include <exception>
 
 namespace vexa {
 
 std::vector<ChainState> run_warmup(const EnergyProblem& problem, std::int32_t n_chains,
-                                   std::int32_t n_warmup, double step_size, std::uint64_t seed) {
+                                   std::int32_t n_warmup, double step_size, std::uint64_t seed,
+                                   const Cancellation& cancel) {
     if (n_chains > 0) require_allocatable(problem.X.cols(), n_chains);
     // The count goes to the container as its size type, like any negative size would.
     std::vector<ChainState> chains(static_cast<std::size_t>(n_chains));
-    // An exception must not leave an OpenMP region: each chain parks its own and
-    // the first one in chain order is rethrown after the loop.
-    std::vector<std::exception_ptr> errors(chains.size());
-    const std::int64_t count = n_chains;
-
-#pragma omp parallel for schedule(dynamic, 1)
-    for (std::int64_t c = 0; c < count; ++c) {
-        try {
-            MetropolisChain chain(problem, chain_stream_seed(seed, c));
-            chain.start_random(0.5);
-            double T = 2.0;
-            for (std::int32_t i = 0; i < n_warmup; ++i) {
-                chain.step(step_size, T);
-                T *= 0.995;
-            }
-            chains[static_cast<std::size_t>(c)] = ChainState{chain.beta(), chain.energy()};
-        } catch (...) {
-            errors[static_cast<std::size_t>(c)] = std::current_exception();
+    parallel_for(n_chains, cancel, [&](std::int64_t c) {
+        MetropolisChain chain(problem, chain_stream_seed(seed, c));
+        chain.start_random(0.5);
+        double T = 2.0;
+        for (std::int32_t i = 0; i < n_warmup; ++i) {
+            cancel.check();
+            chain.step(step_size, T);
+            T *= 0.995;
         }
-    }
-
-    for (const std::exception_ptr& error : errors)
-        if (error) std::rethrow_exception(error);
+        chains[static_cast<std::size_t>(c)] = ChainState{chain.beta(), chain.energy()};
+    });
     return chains;
 }
 
