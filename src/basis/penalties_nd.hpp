@@ -31,8 +31,10 @@ PenaltiesND build_penalty_matrices_nd(const std::vector<int>& degrees, const Bou
 // The same matrices by brute force: for every derivative pattern, the G^d x q
 // matrix B of basis derivatives at every grid point, added as w * B'B by a
 // selfadjoint rank update. The reference for the factorised form; memory grows
-// as G^d * q, and a grid that cannot be held is a MemoryError.
+// as G^d * q, and a grid that cannot be held is a MemoryError. Checks `cancel`
+// once per column of each B.
 PenaltiesND build_penalty_matrices_nd_grid(const std::vector<int>& degrees, const Bounds& bounds,
-                                           int n_grid_per_dim);
+                                           int n_grid_per_dim,
+                                           const Cancellation& cancel = Cancellation());
 
 }  // namespace vexa

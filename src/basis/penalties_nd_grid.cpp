@@ -37,7 +37,7 @@ void mirror_lower(Eigen::MatrixXd& R) {
 }  // namespace
 
 PenaltiesND build_penalty_matrices_nd_grid(const std::vector<int>& degrees, const Bounds& bounds,
-                                           int n_grid_per_dim) {
+                                           int n_grid_per_dim, const Cancellation& cancel) {
     const Eigen::Index q = check_penalty_nd_args(degrees, bounds, n_grid_per_dim, 2);
     const int G = n_grid_per_dim;
     const std::size_t d = degrees.size();
@@ -67,6 +67,7 @@ PenaltiesND build_penalty_matrices_nd_grid(const std::vector<int>& degrees, cons
     Eigen::MatrixXd B(N, q);  // one derivative pattern at a time
     auto add_pattern = [&](Eigen::MatrixXd& R, const std::vector<int>& orders) {
         for (Eigen::Index c = 0; c < q; ++c) {
+            cancel.check();
             const MultiIndex& m = M[static_cast<std::size_t>(c)];
             for (Eigen::Index g = 0; g < N; ++g) {
                 const int* gd = &digits[static_cast<std::size_t>(g * dd)];

@@ -111,7 +111,7 @@ TEST(PenaltyForms, SmallIntegerExampleIsExactInBoth) {
     R1 << 0, 0, 0, 0, 0, 4, 0, 2, 0, 0, 4, 2, 0, 2, 2, 4;
     R2(3, 3) = 8;
     for (auto build : {&vexa::build_penalty_matrices_nd, &vexa::build_penalty_matrices_nd_grid}) {
-        const auto result = build({1, 1}, {{0, 1}, {0, 1}}, 2);
+        const auto result = build({1, 1}, {{0, 1}, {0, 1}}, 2, vexa::Cancellation());
         EXPECT_EQ(std::get<0>(result), R1);
         EXPECT_EQ(std::get<1>(result), R2);
     }
