@@ -54,6 +54,21 @@ TEST(ParallelFor, PollOnTheCallingThreadStopsEveryIndex) {
     EXPECT_THROW(cancel.check(), Interrupted);  // stays cancelled
 }
 
+// The calling thread has no work of its own left but keeps polling while the
+// others run.
+TEST(ParallelFor, CallingThreadPollsWhileWaitingForTheOthers) {
+    std::atomic<int> polls{0};
+    const vexa::Cancellation cancel([&] {
+        if (++polls > 100) throw Interrupted();
+    });
+    EXPECT_THROW(vexa::parallel_for(4, cancel,
+                                    [&](std::int64_t) {
+                                        if (cancel.polls_on_this_thread()) return;
+                                        for (;;) cancel.check();
+                                    }),
+                 Interrupted);
+}
+
 TEST(ThrottledCheck, PollsOnTheFirstItemThenOncePerMillionOperations) {
     int polls = 0;
     const vexa::Cancellation cancel([&] { ++polls; });
