@@ -47,7 +47,7 @@ native-configure: venv
 	$(CMAKE) -S . -B $(NATIVE_DIR) $(CMAKE_FLAGS) >/dev/null
 
 native-build: native-configure
-	$(CMAKE) --build $(NATIVE_DIR) --target vexa_energy_floor -j $(JOBS)
+	$(CMAKE) --build $(NATIVE_DIR) --target vexa_energy_floor vexa_interrupt_cost -j $(JOBS)
 
 native-test: native-configure
 	$(CMAKE) --build $(NATIVE_DIR) --target vexa_core_tests -j $(JOBS)
@@ -61,7 +61,8 @@ demo: install
 	$(PY) examples/demo.py
 
 bench: install native-build
-	$(PY) bench/run.py --floor-binary $(NATIVE_DIR)/vexa_energy_floor
+	$(PY) bench/run.py --floor-binary $(NATIVE_DIR)/vexa_energy_floor \
+	    --interrupt-binary $(NATIVE_DIR)/vexa_interrupt_cost
 
 package-test: venv
 	VEXA_TEST_PACKAGING=1 $(PY) -m pytest -p no:cacheprovider tests/test_packaging.py
