@@ -4,6 +4,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <exception>
 #include <mutex>
@@ -21,6 +22,27 @@ std::atomic<bool> forked_child{false};
 void mark_forked_child() {
     forked_child.store(true, std::memory_order_relaxed);
     Eigen::setNbThreads(1);
+}
+
+// The polling thread's wait for the others to finish `count` indices. It spins
+// for the first couple of milliseconds, as the OpenMP barrier would, so that a
+// short wait adds no latency; a longer one sleeps briefly between polls rather
+// than take a core from the threads still working.
+void wait_polling(const std::atomic<std::int64_t>& finished, std::int64_t count,
+                  const Cancellation& cancel) {
+    using clock = std::chrono::steady_clock;
+    const clock::time_point start = clock::now();
+    while (finished.load(std::memory_order_acquire) < count) {
+        try {
+            cancel.check();
+        } catch (...) {
+            // Kept by the cancellation; the others stop at their next check.
+        }
+        if (clock::now() - start < std::chrono::milliseconds(2))
+            std::this_thread::yield();
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
 }
 
 }  // namespace
@@ -55,16 +77,7 @@ void parallel_for(std::int64_t count, const Cancellation& cancel,
                 run(i);
                 finished.fetch_add(1, std::memory_order_release);
             }
-            if (cancel.polls_on_this_thread()) {
-                while (finished.load(std::memory_order_acquire) < count) {
-                    try {
-                        cancel.check();
-                    } catch (...) {
-                        // Kept by the cancellation; the others stop at their next check.
-                    }
-                    std::this_thread::yield();
-                }
-            }
+            if (cancel.polls_on_this_thread()) wait_polling(finished, count, cancel);
         }
     }
 
