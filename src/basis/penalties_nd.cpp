@@ -7,9 +7,13 @@ namespace vexa {
 
 namespace {
 
-// Gram matrices of one dimension on its grid, for derivative orders 0, 1, 2:
-// gram[o][k][l] = sum_i (d^o x^k / dx^o)(d^o x^l / dx^o) at point i. The entry is
-// c_k c_l * S[k + l - 2o], c the falling-factorial factor of the derivative, so
+// Gram matrices of one dimension on its grid, for derivative orders 0, 1, 2,
+// weighted by the dimension's step s = (hi - lo) / (G - 1):
+// gram[o][k][l] = s * sum_i (d^o x^k / dx^o)(d^o x^l / dx^o) at point i. The
+// common weight w of the grid is the product of the steps, so the Kronecker
+// products carry it factor by factor and stay near the size of the result
+// instead of growing as G^d (and overflowing, for hundreds of dimensions). The
+// sum is c_k c_l * S[k + l - 2o], c the falling-factorial factor of the derivative, so
 // only the power sums S[t] = sum_i x_i^t, t = 0 ... 2D, touch the grid: 2D
 // multiplications per point (running powers) instead of a table of pow calls.
 struct DimensionGrams {
@@ -30,6 +34,7 @@ DimensionGrams dimension_grams(int D, double lo, double hi, int G, const Cancell
             xt *= x;
         }
     }
+    const double step = (hi - lo) / static_cast<double>(G - 1);
     DimensionGrams out;
     for (int o = 0; o < 3; ++o) {
         Eigen::MatrixXd& g = out.gram[o];
@@ -40,7 +45,7 @@ DimensionGrams dimension_grams(int D, double lo, double hi, int G, const Cancell
         };
         for (Eigen::Index l = o; l < p; ++l)
             for (Eigen::Index k = o; k < p; ++k)
-                g(k, l) = (factor(k) * factor(l)) * S[k + l - 2 * o];
+                g(k, l) = step * ((factor(k) * factor(l)) * S[k + l - 2 * o]);
     }
     return out;
 }
@@ -84,7 +89,6 @@ PenaltiesND build_penalty_matrices_nd(const std::vector<int>& degrees, const Bou
     // R1, R2 and at most one Kronecker prefix of up to q x q are alive at once.
     const Eigen::Index q = check_penalty_nd_args(degrees, bounds, n_grid_per_dim, 3);
     MultiIndexList M = enumerate_multi_indices(degrees);
-    const double w = tensor_grid_weight(bounds, n_grid_per_dim);
     const std::size_t d = degrees.size();
 
     std::vector<DimensionGrams> grams;
@@ -96,8 +100,7 @@ PenaltiesND build_penalty_matrices_nd(const std::vector<int>& degrees, const Bou
     // A derivative of higher order than a dimension's degree has an all-zero Gram
     // matrix, and with finite factors the whole term is zero: only the terms of
     // dimensions that can carry a derivative are formed, so a basis with many
-    // constant dimensions costs no more than one without them. (Their Kronecker
-    // product would also overflow G^d and turn the zero into NaN.) Non-finite
+    // constant dimensions costs no more than one without them. Non-finite
     // factors keep every term, so that they still reach the result.
     bool all_finite = true;
     for (const DimensionGrams& g : grams)
@@ -127,8 +130,6 @@ PenaltiesND build_penalty_matrices_nd(const std::vector<int>& degrees, const Bou
         add_kronecker_term(S1, grams, orders, 1.0, cancel);  // d/dx_a
         orders[a] = 0;
     }
-    S1 *= w;
-    S2 *= w;
     return {std::move(S1), std::move(S2), std::move(M)};
 }
 

@@ -3,12 +3,14 @@
 #include "common/thread_team.hpp"
 
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <atomic>
 #include <cstdint>
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -55,18 +57,26 @@ TEST(ParallelFor, PollOnTheCallingThreadStopsEveryIndex) {
 }
 
 // The calling thread has no work of its own left but keeps polling while the
-// others run.
+// others run: it returns from its index once another thread runs one forever.
 TEST(ParallelFor, CallingThreadPollsWhileWaitingForTheOthers) {
+    const int threads = omp_get_max_threads();
+    omp_set_num_threads(2);
     std::atomic<int> polls{0};
+    std::atomic<bool> other_started{false};
     const vexa::Cancellation cancel([&] {
         if (++polls > 100) throw Interrupted();
     });
-    EXPECT_THROW(vexa::parallel_for(4, cancel,
+    EXPECT_THROW(vexa::parallel_for(2, cancel,
                                     [&](std::int64_t) {
-                                        if (cancel.polls_on_this_thread()) return;
+                                        if (cancel.polls_on_this_thread()) {
+                                            while (!other_started) std::this_thread::yield();
+                                            return;
+                                        }
+                                        other_started = true;
                                         for (;;) cancel.check();
                                     }),
                  Interrupted);
+    omp_set_num_threads(threads);
 }
 
 TEST(ThrottledCheck, PollsOnTheFirstItemThenOncePerMillionOperations) {
