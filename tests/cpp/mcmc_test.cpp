@@ -56,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
                       AcceptCase{"both_infinite", kInf, kInf, 1.0, true, 1},
                       AcceptCase{"zero_temperature", 0.0, 1.0, 0.0, false, 1},
                       AcceptCase{"negative_temperature", 0.0, 1.0, -1.0, true, 1}),
-    [](const ::testing::TestParamInfo<AcceptCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<AcceptCase>& test) { return test.param.name; });
 
 // ---- Ranking and elite selection --------------------------------------------------------
 
@@ -117,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
         EliteCase{"no_coefficients_fills_by_topup", {{}, {}, {}, {}}, 3, {0, 1, 2}},
         EliteCase{"never_more_than_the_chains", {{}, {}, {}}, 10, {0, 1, 2}},
         EliteCase{"one_chain", {{0.5}}, 5, {0}}),
-    [](const ::testing::TestParamInfo<EliteCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<EliteCase>& test) { return test.param.name; });
 
 // ---- Whole fits -------------------------------------------------------------------------
 
@@ -206,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
         FitCase{"no_deep_steps", {6, 10, 0, 4, 0.05, 20, 3u}, true},
         FitCase{"negative_deep_steps", {6, 10, -5, 4, 0.05, 20, 3u}, true},
         FitCase{"seed_wraps", {5, 10, 60, 3, 0.05, 20, 18446744073709551615u}, true}),
-    [](const ::testing::TestParamInfo<FitCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<FitCase>& test) { return test.param.name; });
 
 TEST(DeepPhase, LaterMembersAndStartTemperaturesMatter) {
     // Four copies of one state: the runs differ only in stream and start

@@ -138,8 +138,8 @@ TEST_P(StreamDraws, RawUniformAndNormalDrawsMatchToTheBit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, StreamDraws, ::testing::ValuesIn(table().streams),
-                         [](const ::testing::TestParamInfo<StreamReference>& info) {
-                             return "seed_" + std::to_string(info.param.seed);
+                         [](const ::testing::TestParamInfo<StreamReference>& test) {
+                             return "seed_" + std::to_string(test.param.seed);
                          });
 
 TEST(RandomStreams, NormalsDeepIntoAStream) {
