@@ -16,6 +16,7 @@ import platform
 import statistics
 import subprocess
 import sys
+import textwrap
 import time
 from collections.abc import Callable
 from dataclasses import dataclass
@@ -149,15 +150,18 @@ def run_workload(wl: Workload, repeats: int) -> dict[str, Any]:
 def sampler_thread_scaling(floor_binary: str | None) -> dict[str, Any]:
     """fit at the defaults with 1 and 2 OpenMP threads, each in its own process,
     and against the bare arithmetic floor of its energy evaluations."""
-    code = (
-        "import time, numpy as np, vexa_core as vc\n"
-        "rng = np.random.default_rng(3); x = rng.uniform(-1, 1, 500)\n"
-        "X = np.polynomial.polynomial.polyvander(x, 7); y = np.sin(2*x) + 0.1*rng.normal(size=500)\n"
-        "R1 = np.eye(8); R2 = 2*np.eye(8); s = vc.TournamentMCMC(); s.fit(X, y, R1, R2, 1e-3, 1e-5)\n"
-        "t = []\n"
-        "for _ in range(7):\n"
-        "    a = time.perf_counter(); s.fit(X, y, R1, R2, 1e-3, 1e-5); t.append(time.perf_counter() - a)\n"
-        "print(sorted(t)[3])\n")
+    code = textwrap.dedent("""
+        import time, numpy as np, vexa_core as vc
+        rng = np.random.default_rng(3); x = rng.uniform(-1, 1, 500)
+        X = np.polynomial.polynomial.polyvander(x, 7)
+        y = np.sin(2*x) + 0.1*rng.normal(size=500)
+        R1 = np.eye(8); R2 = 2*np.eye(8); s = vc.TournamentMCMC(); s.fit(X, y, R1, R2, 1e-3, 1e-5)
+        t = []
+        for _ in range(7):
+            a = time.perf_counter(); s.fit(X, y, R1, R2, 1e-3, 1e-5)
+            t.append(time.perf_counter() - a)
+        print(sorted(t)[3])
+        """)
     out: dict[str, Any] = {}
     for threads in (1, 2):
         env = dict(os.environ, OMP_NUM_THREADS=str(threads))

@@ -146,7 +146,7 @@ def test_boundary_quadratic_form(deg, x_min, x_max, rng: np.random.Generator) ->
     B = vc.boundary_reduce_1d(deg, x_min, x_max)
     same_bits(B, B.T)
     for beta in rng.normal(size=(5, deg + 1)):
-        def ff(x: float) -> float:
+        def ff(x: float, beta: np.ndarray = beta) -> float:
             return P.polyval(x, P.polyder(beta, 1)) * P.polyval(x, P.polyder(beta, 2))
         assert beta @ B @ beta == pytest.approx(ff(x_max) - ff(x_min), rel=1e-12, abs=1e-12)
 

@@ -77,7 +77,7 @@ def test_empty_energies_raise_value_error() -> None:
 # --- the GibbsResult record ---------------------------------------------------------------
 
 def test_no_constructor() -> None:
-    with pytest.raises(TypeError, match="^vexa_core.GibbsResult: No constructor defined!$"):
+    with pytest.raises(TypeError, match=r"^vexa_core\.GibbsResult: No constructor defined!$"):
         vc.GibbsResult()
 
 

@@ -119,7 +119,7 @@ def test_results_do_not_depend_on_the_team_size() -> None:
 
 @pytest.mark.parametrize("which", ["R1", "R2", "both"])
 def test_penalty_with_weight_zero_is_never_read(which: str) -> None:
-    Phi, y, R1, R2 = poly_data(n=80, deg=3)
+    Phi, y, _, _ = poly_data(n=80, deg=3)
     junk = np.full((2, 7), np.nan)  # wrong shape and NaN: reading it would show
     sampler = vc.TournamentMCMC(**SMALL)
     expected = as_bytes(sampler.fit(Phi, y, None, None, 0.0, 0.0))
@@ -140,7 +140,7 @@ def result() -> vc.MCMCResult:
 
 
 def test_result_class_surface() -> None:
-    with pytest.raises(TypeError, match="^vexa_core.MCMCResult: No constructor defined!$"):
+    with pytest.raises(TypeError, match=r"^vexa_core\.MCMCResult: No constructor defined!$"):
         vc.MCMCResult()
     public = [name for name in vars(vc.MCMCResult) if not name.startswith("_")]
     assert public == ["beta_mcmc", "energy", "gibbs", "n_chains", "n_elite"]
