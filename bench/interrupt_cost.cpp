@@ -69,7 +69,8 @@ int main(int argc, char** argv) {
     });
     if (argc > 2) {
         const bool poll = std::string(argv[2]) == "signal";
-        for (int r = 0; r < repeats; ++r) seconds_for(sampler, X, y, terms, poll ? on_signal : never);
+        for (int r = 0; r < repeats; ++r)
+            seconds_for(sampler, X, y, terms, poll ? on_signal : never);
         Py_Finalize();
         return 0;
     }

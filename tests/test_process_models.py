@@ -25,9 +25,14 @@ PRELUDE = textwrap.dedent("""
 
 
 def start(code: str, env: dict[str, str] | None = None) -> subprocess.Popen[str]:
-    return subprocess.Popen([sys.executable, "-c", PRELUDE + textwrap.dedent(code)],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                            start_new_session=True, env={**os.environ, **(env or {})})
+    return subprocess.Popen(
+        [sys.executable, "-c", PRELUDE + textwrap.dedent(code)],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        start_new_session=True,
+        env={**os.environ, **(env or {})},
+    )
 
 
 def kill_group(proc: subprocess.Popen[str]) -> None:
@@ -105,11 +110,18 @@ FORK_ROUTES = {
 
 @pytest.mark.parametrize("route", sorted(FORK_ROUTES))
 def test_forked_children_compute_the_parents_bits(route: str) -> None:
-    code = "".join(textwrap.dedent(part) for part in (FORK_REFERENCES, FORK_ROUTES[route], """
+    code = "".join(
+        textwrap.dedent(part)
+        for part in (
+            FORK_REFERENCES,
+            FORK_ROUTES[route],
+            """
         # The parent keeps its team after the forks.
         assert results() == reference and threads() > 1
         print("ok")
-    """))
+    """,
+        )
+    )
     assert run(code, env={"OMP_NUM_THREADS": "2"}).split() == ["ok"]
 
 
@@ -138,8 +150,10 @@ def test_sub_interpreter_import_is_refused_and_main_import_unchanged() -> None:
         print("doc:", vc.__doc__)
     """
     lines = run(code).splitlines()
-    refusal = ("ImportError: vexa_core supports only the main interpreter; "
-               "it cannot be imported in a sub-interpreter")
+    refusal = (
+        "ImportError: vexa_core supports only the main interpreter; "
+        "it cannot be imported in a sub-interpreter"
+    )
     assert lines == [refusal, refusal, "doc: VEXA-P performans-kritik cekirdegi (C++/Eigen)."]
 
 
@@ -157,7 +171,8 @@ LONG_CALLS = {
 
 @pytest.mark.parametrize("call", sorted(LONG_CALLS))
 def test_sigint_interrupts_a_long_call_within_half_a_second(call: str) -> None:
-    proc = start(f"""
+    proc = start(
+        f"""
         rng = np.random.default_rng(0)
         X, y = rng.random((200, 3)), rng.random(200)
         print("ready", flush=True)
@@ -167,7 +182,9 @@ def test_sigint_interrupts_a_long_call_within_half_a_second(call: str) -> None:
         except KeyboardInterrupt:
             print("interrupted", flush=True)
         print(vc.mad([1.0, 2.0, 4.0]), flush=True)
-    """, env={"OMP_NUM_THREADS": "2"})
+    """,
+        env={"OMP_NUM_THREADS": "2"},
+    )
     watchdog = threading.Timer(HANG_LIMIT_S, kill_group, [proc])
     watchdog.start()
     with proc:
@@ -217,6 +234,7 @@ def test_calls_from_other_threads_run_to_the_end() -> None:
 
 
 # --- memory limits ------------------------------------------------------------------------
+
 
 def test_request_above_the_address_space_limit_is_refused_before_any_work() -> None:
     # The limit is set so that one of boundary_reduce_1d's two p x p matrices

@@ -58,9 +58,10 @@ std::optional<Mount> find_mount(const std::string& mountinfo, bool v1_memory) {
         if (f.size() < 5 || dash == f.end() || dash + 3 > f.end()) continue;
         const std::string& fstype = *(dash + 1);
         const std::string& options = *(dash + 3);
-        const bool match = v1_memory ? fstype == "cgroup" && ("," + options + ",").find(",memory,") !=
-                                                                std::string::npos
-                                     : fstype == "cgroup2";
+        const bool match =
+            v1_memory
+                ? fstype == "cgroup" && ("," + options + ",").find(",memory,") != std::string::npos
+                : fstype == "cgroup2";
         if (match) return Mount{f[3], f[4]};
     }
     return std::nullopt;
@@ -75,7 +76,8 @@ std::optional<std::uint64_t> least_limit_up_the_tree(const FileReader& read, con
     for (;;) {
         const std::string dir = mount.point + (path == "/" ? "" : path);
         if (const auto text = read(dir + "/" + file)) {
-            if (const auto limit = parse_limit(*text)) least = std::min(least.value_or(kUnlimited), *limit);
+            if (const auto limit = parse_limit(*text))
+                least = std::min(least.value_or(kUnlimited), *limit);
         }
         if (path.empty() || path == "/") return least;
         const std::size_t slash = path.find_last_of('/');

@@ -1,7 +1,7 @@
 #include "common/thread_team.hpp"
 
-#include <Eigen/Core>
 #include <pthread.h>
+#include <Eigen/Core>
 
 #include <atomic>
 #include <chrono>
