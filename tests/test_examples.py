@@ -4,6 +4,7 @@ demo prints its comparison with or without matplotlib."""
 import os
 import pathlib
 import re
+import signal
 import subprocess
 import sys
 
@@ -24,7 +25,7 @@ SETTINGS = {"n_warmup": 30, "n_deep": 60}
 @pytest.mark.slow
 def test_pool_fits_equal_in_process_fits() -> None:
     seeds = [5, 2, 7]  # not sorted: results must come back in the order asked for
-    pooled = many_fits.fit_many(seeds, workers=2, **SETTINGS)
+    pooled = many_fits.fit_in_processes(seeds, workers=2, **SETTINGS)
     assert [r[0] for r in pooled] == seeds
     for (seed, beta, energy, r_heat), expected in zip(pooled, map(
             lambda s: many_fits.fit_one(s, **SETTINGS), seeds)):
@@ -51,6 +52,35 @@ def test_pool_workers_run_single_threaded_and_setting_is_restored(
             assert pool.submit(os.getenv, "OMP_NUM_THREADS").result() == "1"
             raise RuntimeError("inside")
     assert os.environ.get("OMP_NUM_THREADS") == before
+
+
+def run_in_own_group(cmd: list[str], timeout: float) -> subprocess.CompletedProcess[str]:
+    """Run cmd in a process group of its own; on timeout the whole group (worker
+    processes included) is killed and the test fails instead of hanging."""
+    with subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                          start_new_session=True) as proc:
+        try:
+            out, err = proc.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, signal.SIGKILL)
+            out, err = proc.communicate()
+            pytest.fail(f"{cmd} did not finish in {timeout} s:\n{out}{err}")
+    return subprocess.CompletedProcess(cmd, proc.returncode, out, err)
+
+
+@pytest.mark.slow
+@pytest.mark.parametrize("scheduler", ["processes", "dask"])
+def test_scheduler_reports_results_identical_to_in_process(scheduler: str) -> None:
+    # A small workload; the local cluster binds to 127.0.0.1 and stops with the example.
+    done = run_in_own_group(
+        [sys.executable, str(EXAMPLES / "many_fits.py"), "--scheduler", scheduler,
+         "--datasets", "3", "--workers", "2", "--n-warmup", "30", "--n-deep", "60"],
+        timeout=180)
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert len(re.findall(r"^data set", done.stdout, re.M)) == 3
+    assert f"{scheduler}: results identical to the in-process fits" in done.stdout
+    if scheduler == "dask":
+        assert "dask: 2 workers, OMP_NUM_THREADS=1" in done.stdout
 
 
 def run_demo(*args: str, block_matplotlib: bool) -> subprocess.CompletedProcess[str]:
