@@ -83,6 +83,14 @@ def test_scheduler_reports_results_identical_to_in_process(scheduler: str) -> No
         assert "dask: 2 workers, OMP_NUM_THREADS=1" in done.stdout
 
 
+@pytest.mark.slow
+def test_long_searches_beat_the_penalized_fit_as_the_readme_says() -> None:
+    done = run_in_own_group([sys.executable, str(EXAMPLES / "sampler_vs_fits.py")], timeout=300)
+    assert done.returncode == 0, done.stderr
+    longest = re.findall(r"n_warmup=3000, n_deep=10000 .* (\d) of 3 below", done.stdout)
+    assert longest == ["3", "3"], done.stdout
+
+
 def run_demo(*args: str, block_matplotlib: bool) -> subprocess.CompletedProcess[str]:
     code = ("import sys\n"
             + ("sys.modules['matplotlib'] = None\n" if block_matplotlib else "")
