@@ -5,7 +5,9 @@ penalized fit and by the tournament sampler; each fit is scored with the
 regularized description length (lower is better). Prints a table and writes a
 picture (data, fits and the sampler's progress) when matplotlib is installed.
 
-    python examples/demo.py [--dim 2] [--out demo.png] [--no-plot]
+    python examples/demo.py [--dim 2] [--out FILE] [--no-plot]
+
+The picture goes to FILE, by default demo.png (demo_2d.png with --dim 2).
 """
 
 from __future__ import annotations
