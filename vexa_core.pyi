@@ -138,7 +138,8 @@ def build_penalty_matrices_nd(
     beta'R1 beta = w sum |grad f|**2 and beta'R2 beta = w sum ||Hessian f||_F**2 over a grid
     of n_grid_per_dim (default 30) points per dimension of bounds = [(lo, hi), ...].
     Raises ValueError "Dimension mismatch." when degrees and bounds differ in length, for
-    a negative degree or n_grid_per_dim < 2; MemoryError when q x q cannot be held.
+    a negative degree or n_grid_per_dim < 2; TypeError for a bound that is not a pair of
+    numbers; MemoryError when q x q cannot be held.
 
     >>> R1, R2, multi = build_penalty_matrices_nd([4, 4], [(-1.0, 1.0), (-1.0, 1.0)])  # q = 25
     """
