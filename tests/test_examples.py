@@ -1,5 +1,6 @@
-"""The examples run as documented: process-pool fits match in-process fits, and the
-demo prints its comparison with or without matplotlib."""
+"""The examples run as documented: pool and Dask fits match in-process fits, the
+sampler comparison shows what the README says, and the demo prints its comparison with
+or without matplotlib and draws a readable picture."""
 
 import os
 import pathlib
@@ -132,3 +133,24 @@ def test_demo_writes_its_picture(tmp_path: pathlib.Path, dim: str) -> None:
     assert done.returncode == 0, done.stderr
     assert f"wrote {out}" in done.stdout
     assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+@pytest.mark.slow
+def test_1d_picture_labels_both_panels_and_shows_every_point(
+        monkeypatch: pytest.MonkeyPatch, tmp_path: pathlib.Path) -> None:
+    pytest.importorskip("matplotlib")
+    import demo
+    saved = []
+    monkeypatch.setattr(demo, "save", lambda fig, out: saved.append(fig))
+    demo.run_1d(tmp_path / "demo.png")
+    (fig,) = saved
+    data_panel, energy_panel = fig.axes
+    for ax in (data_panel, energy_panel):
+        assert ax.get_xlabel() and ax.get_ylabel()
+    _, y, _, outlier = demo.synthetic_1d(np.random.default_rng(demo.SEED))
+    low, high = data_panel.get_ylim()
+    assert low < y.min() and y.max() < high
+    marked = [c for c in data_panel.collections if c.get_label() == "outliers"]
+    assert len(marked) == 1 and len(marked[0].get_offsets()) == outlier.sum() == 4
+    import matplotlib.pyplot as plt
+    plt.close(fig)
