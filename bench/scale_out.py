@@ -17,7 +17,6 @@ Every result is checked bit for bit against the in-process one. Medians in secon
 from __future__ import annotations
 
 import argparse
-import importlib
 import statistics
 import sys
 import time
@@ -54,7 +53,7 @@ def start_cluster(workers: int) -> tuple[Any, Any]:
                            processes=True, dashboard_address=None,
                            env={"OMP_NUM_THREADS": "1"})
     client = Client(cluster)
-    client.run(importlib.import_module, "vexa_core")
+    client.run(many_fits.load_module)
     return cluster, client
 
 

@@ -13,7 +13,6 @@ schedulers give the same bits.
 from __future__ import annotations
 
 import argparse
-import importlib
 import multiprocessing
 import os
 import time
@@ -105,7 +104,7 @@ def fit_on_dask(seeds: list[int], workers: int, address: str | None,
         client = Client(address)
     try:
         # Loading the module in every worker counts as part of the start.
-        client.run(importlib.import_module, "vexa_core")
+        client.run(load_module)
         print(f"dask: {'connected to ' + address if address else 'started a local cluster'} "
               f"in {time.perf_counter() - start:.2f} s")
         report_worker_threads(client.run(os.environ.get, "OMP_NUM_THREADS"))
@@ -117,6 +116,11 @@ def fit_on_dask(seeds: list[int], workers: int, address: str | None,
         client.close()
         if cluster is not None:
             cluster.close()
+
+
+def load_module() -> str:
+    """Run in a worker: load vexa_core there (and its OpenMP runtime) before any fit."""
+    return vc.__name__
 
 
 def report_worker_threads(setting_by_worker: dict[str, str | None]) -> None:
