@@ -25,8 +25,8 @@ from pathlib import Path
 from typing import Any
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "examples"))
-import many_fits  # noqa: E402
-from threadpoolctl import threadpool_info, threadpool_limits  # noqa: E402
+import many_fits
+from threadpoolctl import threadpool_info, threadpool_limits
 
 # (points per data set, n_warmup, n_deep, fit counts)
 SIZES = [(200, 200, 2000, (8, 64)), (200, 1000, 3000, (8, 64)), (2000, 1000, 3000, (8, 32))]
@@ -37,10 +37,20 @@ def threadpool_info_openmp() -> int:
                 if pool["user_api"] == "openmp"), default=1)
 
 
-def seconds(run: Callable[[], Any]) -> tuple[Any, float]:
+def seconds(run: Callable[..., Any], *args: Any, **kwargs: Any) -> tuple[Any, float]:
     start = time.perf_counter()
-    result = run()
+    result = run(*args, **kwargs)
     return result, time.perf_counter() - start
+
+
+def fit_on_cluster(client: Any, seeds: list[int], **settings: int) -> list[Any]:
+    fits = [client.submit(many_fits.fit_one, s, pure=False, **settings) for s in seeds]
+    return list(client.gather(fits))
+
+
+def stop_cluster(cluster: Any, client: Any) -> None:
+    client.close()
+    cluster.close()
 
 
 def start_cluster(workers: int) -> tuple[Any, Any]:
@@ -68,28 +78,25 @@ def main() -> None:
     starts: list[float] = []
     stops: list[float] = []
     for _ in range(args.repeats):
-        (cluster, client), t_start = seconds(lambda: start_cluster(args.workers))
+        (cluster, client), t_start = seconds(start_cluster, args.workers)
         starts.append(t_start)
         for points, n_warmup, n_deep, counts in SIZES:
             settings = {"points": points, "n_warmup": n_warmup, "n_deep": n_deep}
             for count in counts:
                 seeds = list(range(count))
                 key = (points, n_warmup, n_deep, count)
-                reference, t = seconds(lambda: many_fits.fit_in_process(seeds, **settings))
-                times.setdefault(key + ("inprocess",), []).append(t)
+                reference, t = seconds(many_fits.fit_in_process, seeds, **settings)
+                times.setdefault((*key, "inprocess"), []).append(t)
                 with threadpool_limits(limits=1, user_api="openmp"):
-                    _, t = seconds(lambda: many_fits.fit_in_process(seeds, **settings))
-                times.setdefault(key + ("one thread",), []).append(t)
-                pooled, t = seconds(lambda: many_fits.fit_in_processes(
-                    seeds, args.workers, **settings))
-                times.setdefault(key + ("processes",), []).append(t)
-                on_dask, t = seconds(lambda: client.gather(
-                    [client.submit(many_fits.fit_one, s, pure=False, **settings)
-                     for s in seeds]))
-                times.setdefault(key + ("dask",), []).append(t)
+                    _, t = seconds(many_fits.fit_in_process, seeds, **settings)
+                times.setdefault((*key, "one thread"), []).append(t)
+                pooled, t = seconds(many_fits.fit_in_processes, seeds, args.workers, **settings)
+                times.setdefault((*key, "processes"), []).append(t)
+                on_dask, t = seconds(fit_on_cluster, client, seeds, **settings)
+                times.setdefault((*key, "dask"), []).append(t)
                 assert many_fits.identical(pooled, reference)
                 assert many_fits.identical(on_dask, reference)
-        _, t_stop = seconds(lambda: (client.close(), cluster.close()))
+        _, t_stop = seconds(stop_cluster, cluster, client)
         stops.append(t_stop)
 
     cpus = many_fits.available_cpus()
@@ -102,7 +109,7 @@ def main() -> None:
     for points, n_warmup, n_deep, counts in SIZES:
         for count in counts:
             key = (points, n_warmup, n_deep, count)
-            med = {way: statistics.median(times[key + (way,)])
+            med = {way: statistics.median(times[(*key, way)])
                    for way in ("inprocess", "one thread", "processes", "dask")}
             print(f"{points:6d} {n_warmup:8d} {n_deep:6d} {count:5d} "
                   f"{med['inprocess'] / count * 1e3:9.1f} {med['inprocess']:10.2f} "

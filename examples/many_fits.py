@@ -27,10 +27,11 @@ import numpy.typing as npt
 import vexa_core as vc
 
 DEG = 5
-Result = tuple[int, npt.NDArray[np.float64], float, float]
+Array = npt.NDArray[np.float64]
+Result = tuple[int, Array, float, float]
 
 
-def make_dataset(seed: int, n: int = 200) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]:
+def make_dataset(seed: int, n: int = 200) -> tuple[Array, Array]:
     rng = np.random.default_rng(seed)
     x = rng.uniform(-1.0, 1.0, size=n)
     y = np.sin(2.0 * x + rng.uniform(0, 1)) + 0.1 * rng.normal(size=n)

@@ -45,4 +45,4 @@ def test_every_public_name_of_the_stub_has_a_docstring() -> None:
                 undocumented.append(node.name)
     assert undocumented == []
     documented = {n.name for n in tree.body if isinstance(n, (ast.FunctionDef, ast.ClassDef))}
-    assert documented == set(ALL_NAMES)
+    assert documented == {name for name in vars(vc) if not name.startswith("_")}
