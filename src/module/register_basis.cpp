@@ -5,7 +5,6 @@
 #include "module/registrations.hpp"
 #include "module/signal_poll.hpp"
 
-#include "module/eigen_conversion.hpp"
 #include <pybind11/stl.h>
 
 namespace py = pybind11;

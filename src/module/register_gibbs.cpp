@@ -2,8 +2,6 @@
 #include "module/bare_instances.hpp"
 #include "module/registrations.hpp"
 
-#include "module/eigen_conversion.hpp"
-
 namespace py = pybind11;
 
 namespace vexa::module {

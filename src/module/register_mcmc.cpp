@@ -4,8 +4,6 @@
 #include "module/registrations.hpp"
 #include "module/signal_poll.hpp"
 
-#include "module/eigen_conversion.hpp"
-
 #include <cstdint>
 
 namespace py = pybind11;
