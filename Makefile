@@ -3,19 +3,34 @@
 #   make test      set everything up and run the native and Python tests
 #   make sanitize  the same tests on an AddressSanitizer + UBSan build
 #   make bench     vexa_core against NumPy/SciPy, side by side
+#   make wheels    the sdist and repaired manylinux wheels for CPython 3.11 to 3.13 in dist/,
+#                  each installed and smoke-tested in a fresh environment
 #   make package-test  build the sdist and wheel and install each into a fresh
 #                  environment under the temporary directory (needs the package index)
+# Variables: PYTHON (the interpreter; default the first supported one on PATH),
+# PYTHONS (the interpreters `make wheels` builds for), CMAKE_ARGS (extra CMake
+# arguments for every build, for example CMAKE_ARGS=-DVEXA_NATIVE=ON).
 
-PYTHON ?= python3.11
+ifndef PYTHON
+PYTHON := $(shell scripts/find-python.sh)
+endif
+ifeq ($(PYTHON),)
+$(error no supported Python found (see the message above))
+endif
+PYTHON_VERSION := $(shell $(PYTHON) -c 'import sys; print("%d.%d" % sys.version_info[:2] if sys.version_info >= (3, 11) else "")')
+ifeq ($(PYTHON_VERSION),)
+$(error PYTHON=$(PYTHON) is not a Python 3.11 or newer)
+endif
 VENV   := .venv
 PY     := $(VENV)/bin/python
 JOBS   ?= 2
-PYBIND11_DIR = $$($(PY) -m pybind11 --cmakedir)
 # The build tools come from the virtual environment, so a machine needs only a compiler.
 CMAKE  := $(VENV)/bin/cmake
 CTEST  := $(VENV)/bin/ctest
 CMAKE_FLAGS = -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
-              -DPython_EXECUTABLE=$(abspath $(PY)) -Dpybind11_DIR=$(PYBIND11_DIR)
+              -DPython_EXECUTABLE=$(abspath $(PY)) $(CMAKE_ARGS)
+# scikit-build-core reads the same extra arguments from the environment.
+export CMAKE_ARGS
 
 NATIVE_DIR := build/native
 ASAN_DIR   := build/asan
@@ -23,27 +38,36 @@ ASAN_LIB    = $$(c++ -print-file-name=libasan.so) $$(c++ -print-file-name=libstd
 ASAN_ENV    = ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:abort_on_error=1 \
               UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all system-deps venv install native-configure native-build native-test test demo bench \
-        sanitize package-test clean
+# The development environment: the build requirements and the test, demo and benchmark
+# extras, all as pyproject.toml declares them.
+DEV_SETS := build test demo bench wheels
+
+.PHONY: all system-deps native-system-deps venv install native-configure native-build \
+        native-test test demo bench sanitize wheels package-test clean
 all: test
 
 system-deps:
-	@scripts/ensure-system-deps.sh
+	@scripts/ensure-system-deps.sh $(PYTHON)
 
-$(VENV)/.deps-installed: pyproject.toml Makefile
-	$(PYTHON) -m venv $(VENV)
-	$(PY) -m pip install --quiet "scikit-build-core>=0.10" "pybind11>=3.0,<4" \
-	    "numpy>=1.7" "pytest>=7" "hypothesis>=6" "scipy>=1.7" "mypy>=1.8" "threadpoolctl>=3" \
-	    "matplotlib>=3.5" "cmake>=3.18" "ninja"
+native-system-deps:
+	@scripts/ensure-system-deps.sh $(PYTHON) --native-tests
+
+# One stamp per interpreter version: another PYTHON makes the environment afresh, and
+# the native build directories, whose caches name the old interpreter, start afresh too.
+$(VENV)/.deps-$(PYTHON_VERSION): pyproject.toml scripts/requirements.py
+	$(if $(wildcard $@),,$(PYTHON) -m venv --clear $(VENV))
+	$(if $(wildcard $@),,rm -f $(NATIVE_DIR)/CMakeCache.txt $(ASAN_DIR)/CMakeCache.txt)
+	$(PY) scripts/requirements.py $(DEV_SETS) > $(VENV)/requirements.txt
+	$(PY) -m pip install --quiet -r $(VENV)/requirements.txt
 	touch $@
 
-venv: system-deps $(VENV)/.deps-installed
+venv: system-deps $(VENV)/.deps-$(PYTHON_VERSION)
 
 # Reinstalling is incremental: the wheel build keeps its directory under build/.
 install: venv
 	$(PY) -m pip install --quiet --no-build-isolation --no-deps .
 
-native-configure: venv
+native-configure: venv native-system-deps
 	$(CMAKE) -S . -B $(NATIVE_DIR) $(CMAKE_FLAGS) >/dev/null
 
 native-build: native-configure
@@ -57,17 +81,22 @@ test: install native-test
 	$(PY) -m pytest
 
 demo: install
-	-$(PY) -m pip install --quiet "matplotlib>=3.5"
 	$(PY) examples/demo.py
 
 bench: install native-build
 	$(PY) bench/run.py --floor-binary $(NATIVE_DIR)/vexa_energy_floor
 
+# The interpreters the wheels are built for: versions, found on PATH or among pyenv's
+# versions, or paths of interpreters.
+PYTHONS ?= 3.11 3.12 3.13
+wheels: venv
+	PATH=$(abspath $(VENV))/bin:$$PATH scripts/build-wheels.sh $(PYTHONS)
+
 package-test: venv
 	VEXA_TEST_PACKAGING=1 $(PY) -m pytest -p no:cacheprovider tests/test_packaging.py
 
 # The whole suite against a sanitized build of the extension and the native tests.
-sanitize: venv
+sanitize: venv native-system-deps
 	$(CMAKE) -S . -B $(ASAN_DIR) $(CMAKE_FLAGS) -DVEXA_SANITIZE=ON >/dev/null
 	$(CMAKE) --build $(ASAN_DIR) -j $(JOBS)
 	$(ASAN_ENV) $(CTEST) --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)

@@ -138,7 +138,7 @@ def run_1d(out: Path | None) -> None:
     G = vc.design_matrix_1d(deg, grid)
     for f in fits:
         ax.plot(grid, G @ f.beta, lw=1.6, label=f"{f.method} (score {f.score:.2f})")
-    ax.set_ylim(truth.min() - 0.6, truth.max() + 0.6)
+    ax.set_ylim(float(np.min(truth)) - 0.6, float(np.max(truth)) + 0.6)
     ax.set_title("data and fits (regularized description length)")
     ax.legend(fontsize=8, loc="upper left")
     draw_energies(ax_e, prob, fits)
