@@ -38,8 +38,8 @@ ASAN_LIB    = $$(c++ -print-file-name=libasan.so) $$(c++ -print-file-name=libstd
 ASAN_ENV    = ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:abort_on_error=1 \
               UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-# The development environment: the build requirements and the test, demo and benchmark
-# extras, all as pyproject.toml declares them.
+# The development environment: the build requirements, the test, demo and benchmark
+# extras and the wheel tools, all as pyproject.toml declares them.
 DEV_SETS := build test demo bench wheels
 
 .PHONY: all system-deps native-system-deps venv install native-configure native-build \
