@@ -7,9 +7,12 @@
 #                  each installed and smoke-tested in a fresh environment
 #   make package-test  build the sdist and wheel and install each into a fresh
 #                  environment under the temporary directory (needs the package index)
+#   make format    apply clang-format and ruff (format and safe lint fixes)
+#   make lint      check formatting and lint without changing anything
 # Variables: PYTHON (the interpreter; default the first supported one on PATH),
-# PYTHONS (the interpreters `make wheels` builds for), CMAKE_ARGS (extra CMake
-# arguments for every build, for example CMAKE_ARGS=-DVEXA_NATIVE=ON).
+# PYTHONS (the interpreters `make wheels` builds for), WERROR=ON (compiler warnings
+# in our code are errors, with any build target), CMAKE_ARGS (extra CMake arguments
+# for every build, for example CMAKE_ARGS=-DVEXA_NATIVE=ON).
 
 ifndef PYTHON
 PYTHON := $(shell scripts/find-python.sh)
@@ -24,11 +27,13 @@ endif
 VENV   := .venv
 PY     := $(VENV)/bin/python
 JOBS   ?= 2
+WERROR ?= OFF
 # The build tools come from the virtual environment, so a machine needs only a compiler.
 CMAKE  := $(VENV)/bin/cmake
 CTEST  := $(VENV)/bin/ctest
 CMAKE_FLAGS = -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
-              -DPython_EXECUTABLE=$(abspath $(PY)) $(CMAKE_ARGS)
+              -DPython_EXECUTABLE=$(abspath $(PY)) -DVEXA_WERROR=$(WERROR) \
+              -DCMAKE_EXPORT_COMPILE_COMMANDS=ON $(CMAKE_ARGS)
 # scikit-build-core reads the same extra arguments from the environment.
 export CMAKE_ARGS
 
@@ -43,7 +48,7 @@ ASAN_ENV    = ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:abort_on_e
 DEV_SETS := build test demo bench wheels
 
 .PHONY: all system-deps native-system-deps venv install native-configure native-build \
-        native-test test demo bench sanitize wheels package-test clean
+        native-test test demo bench sanitize wheels package-test format lint clean
 all: test
 
 system-deps:
@@ -65,10 +70,13 @@ venv: system-deps $(VENV)/.deps-$(PYTHON_VERSION)
 
 # Reinstalling is incremental: the wheel build keeps its directory under build/.
 install: venv
-	$(PY) -m pip install --quiet --no-build-isolation --no-deps .
+	$(PY) -m pip install --quiet --no-build-isolation --no-deps \
+	    -Ccmake.define.VEXA_WERROR=$(WERROR) .
 
+# Also writes compile_commands.json for editors, linked at the top of the tree.
 native-configure: venv native-system-deps
 	$(CMAKE) -S . -B $(NATIVE_DIR) $(CMAKE_FLAGS) >/dev/null
+	ln -sf $(NATIVE_DIR)/compile_commands.json compile_commands.json
 
 native-build: native-configure
 	$(CMAKE) --build $(NATIVE_DIR) --target vexa_energy_floor -j $(JOBS)
@@ -103,5 +111,24 @@ sanitize: venv native-system-deps
 	$(ASAN_ENV) LD_PRELOAD="$(ASAN_LIB)" PYTHONPATH=$(abspath $(ASAN_DIR)) \
 	    VEXA_CORE_EXPECT_BUILD=$(abspath $(ASAN_DIR)) $(PY) -m pytest -p no:cacheprovider
 
+# The formatters at the versions pyproject.toml pins, so that everyone formats alike
+# (.pre-commit-config.yaml pins the same ones).
+CXX_FILES     = $$(find src tests bench -name '*.cpp' -o -name '*.hpp')
+
+$(VENV)/.format-tools: pyproject.toml | $(VENV)/.deps-$(PYTHON_VERSION)
+	$(PY) scripts/requirements.py format > $(VENV)/format-requirements.txt
+	$(PY) -m pip install --quiet -r $(VENV)/format-requirements.txt
+	touch $@
+
+format: $(VENV)/.format-tools
+	$(VENV)/bin/clang-format -i $(CXX_FILES)
+	$(VENV)/bin/ruff format .
+	$(VENV)/bin/ruff check --fix .
+
+lint: $(VENV)/.format-tools
+	$(VENV)/bin/clang-format --dry-run --Werror $(CXX_FILES)
+	$(VENV)/bin/ruff format --check .
+	$(VENV)/bin/ruff check .
+
 clean:
-	rm -rf build dist .venv
+	rm -rf build dist .venv compile_commands.json

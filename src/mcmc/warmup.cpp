@@ -3,6 +3,7 @@
 #include "common/checks.hpp"
 #include "mcmc/metropolis_chain.hpp"
 #include "mcmc/random_streams.hpp"
+#include "mcmc/sampler_constants.hpp"
 
 #include <cstddef>
 #include <exception>
@@ -23,11 +24,11 @@ std::vector<ChainState> run_warmup(const EnergyProblem& problem, std::int32_t n_
     for (std::int64_t c = 0; c < count; ++c) {
         try {
             MetropolisChain chain(problem, chain_stream_seed(seed, c));
-            chain.start_random(0.5);
-            double T = 2.0;
+            chain.start_random(sampler::kWarmupStartSigma);
+            double T = sampler::kWarmupStartTemperature;
             for (std::int32_t i = 0; i < n_warmup; ++i) {
                 chain.step(step_size, T);
-                T *= 0.995;
+                T *= sampler::kWarmupCooling;
             }
             chains[static_cast<std::size_t>(c)] = ChainState{chain.beta(), chain.energy()};
         } catch (...) {
