@@ -19,15 +19,19 @@ import vexa_core as vc
 
 def loaded_libraries() -> set[pathlib.Path]:
     maps = pathlib.Path("/proc/self/maps").read_text().splitlines()
-    return {pathlib.Path(line.split(maxsplit=5)[5]) for line in maps
-            if len(line.split(maxsplit=5)) == 6 and ".so" in line}
+    return {
+        pathlib.Path(line.split(maxsplit=5)[5])
+        for line in maps
+        if len(line.split(maxsplit=5)) == 6 and ".so" in line
+    }
 
 
 def main() -> None:
     parser = argparse.ArgumentParser()
     parser.add_argument("--stub", type=pathlib.Path, help="the stub the package must carry")
-    parser.add_argument("--bundled-libgomp", action="store_true",
-                        help="the OpenMP runtime must come from the wheel")
+    parser.add_argument(
+        "--bundled-libgomp", action="store_true", help="the OpenMP runtime must come from the wheel"
+    )
     args = parser.parse_args()
 
     module = pathlib.Path(vc.__file__).resolve()
@@ -44,16 +48,17 @@ def main() -> None:
         assert module.with_name("vexa_core.pyi").read_text() == expected
         assert (module.parent / "vexa_core-stubs" / "__init__.pyi").read_text() == expected
 
-    shipped = {pathlib.PurePath(str(f)).name
-               for f in importlib.metadata.distribution("vexa_core").files or []}
+    shipped = {
+        pathlib.PurePath(str(f)).name
+        for f in importlib.metadata.distribution("vexa_core").files or []
+    }
     assert {"LICENSE", "THIRD_PARTY_NOTICES.txt"} <= shipped, sorted(shipped)
 
     if args.bundled_libgomp:
         (gomp,) = [p for p in loaded_libraries() if p.name.startswith("libgomp")]
         assert gomp.is_relative_to(module.parent), gomp
 
-    print(f"smoke test passed: {module} (Python {sys.version.split()[0]}, "
-          f"NumPy {np.__version__})")
+    print(f"smoke test passed: {module} (Python {sys.version.split()[0]}, NumPy {np.__version__})")
 
 
 if __name__ == "__main__":

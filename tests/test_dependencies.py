@@ -22,17 +22,27 @@ def imported_top_level_modules(path: pathlib.Path) -> set[str]:
             names |= {alias.name.split(".")[0] for alias in node.names}
         elif isinstance(node, ast.ImportFrom) and node.module and node.level == 0:
             names.add(node.module.split(".")[0])
-        elif (isinstance(node, ast.Call) and getattr(node.func, "attr", "") == "importorskip"
-              and isinstance(node.args[0], ast.Constant)):
+        elif (
+            isinstance(node, ast.Call)
+            and getattr(node.func, "attr", "") == "importorskip"
+            and isinstance(node.args[0], ast.Constant)
+        ):
             names.add(str(node.args[0].value).split(".")[0])
     return names
 
 
 def declared(*names: str) -> set[str]:
-    out = subprocess.run([sys.executable, str(ROOT / "scripts" / "requirements.py"), *names],
-                         capture_output=True, text=True, check=True).stdout
-    return {normalize(re.split(r"[\s<>=!~;\[]", line, maxsplit=1)[0])
-            for line in out.splitlines() if line}
+    out = subprocess.run(
+        [sys.executable, str(ROOT / "scripts" / "requirements.py"), *names],
+        capture_output=True,
+        text=True,
+        check=True,
+    ).stdout
+    return {
+        normalize(re.split(r"[\s<>=!~;\[]", line, maxsplit=1)[0])
+        for line in out.splitlines()
+        if line
+    }
 
 
 def normalize(distribution: str) -> str:
@@ -49,6 +59,9 @@ def test_test_extra_covers_every_import_of_the_suite() -> None:
 
 
 def test_unknown_requirement_set_is_refused() -> None:
-    out = subprocess.run([sys.executable, str(ROOT / "scripts" / "requirements.py"), "nonesuch"],
-                         capture_output=True, text=True)
+    out = subprocess.run(
+        [sys.executable, str(ROOT / "scripts" / "requirements.py"), "nonesuch"],
+        capture_output=True,
+        text=True,
+    )
     assert out.returncode != 0 and "nonesuch" in out.stderr
