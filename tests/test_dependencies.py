@@ -11,7 +11,13 @@ import subprocess
 import sys
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-LOCAL = {"vexa_core", "conftest", "many_fits", "demo"}
+# The module under test, and the suite's and the examples' own modules and packages.
+LOCAL = {"vexa_core"} | {
+    p.stem
+    for folder in ("tests", "examples")
+    for p in (ROOT / folder).iterdir()
+    if p.suffix == ".py" or (p / "__init__.py").exists()
+}
 RUN_WITH_DASH_M = {"mypy"}  # the stub tests run `python -m mypy` rather than import it
 
 
@@ -50,7 +56,7 @@ def normalize(distribution: str) -> str:
 
 
 def test_test_extra_covers_every_import_of_the_suite() -> None:
-    modules = set().union(*map(imported_top_level_modules, ROOT.glob("tests/*.py")))
+    modules = set().union(*map(imported_top_level_modules, ROOT.glob("tests/**/*.py")))
     third_party = sorted((modules | RUN_WITH_DASH_M) - set(sys.stdlib_module_names) - LOCAL)
     providers = importlib.metadata.packages_distributions()
     needed = {normalize(dist) for module in third_party for dist in providers.get(module, [module])}
