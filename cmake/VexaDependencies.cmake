@@ -38,8 +38,8 @@ if(NOT pybind11_DIR)
   execute_process(COMMAND "${Python_EXECUTABLE}" -m pybind11 --cmakedir
     OUTPUT_VARIABLE VEXA_PYBIND11_DIR OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
 endif()
-find_package(pybind11 3.0 CONFIG HINTS ${VEXA_PYBIND11_DIR})
+find_package(pybind11 3.1 CONFIG HINTS ${VEXA_PYBIND11_DIR})
 if(NOT pybind11_FOUND)
-  message(FATAL_ERROR "pybind11 3 not found: install it into the environment of "
-    "${Python_EXECUTABLE} (pip install \"pybind11>=3.0,<4\"; pip install . does this by itself).")
+  message(FATAL_ERROR "pybind11 3.1 not found: install it into the environment of "
+    "${Python_EXECUTABLE} (pip install \"pybind11>=3.1,<3.2\"; pip install . does this by itself).")
 endif()
