@@ -3,24 +3,39 @@
 #   make test      set everything up and run the native and Python tests
 #   make sanitize  the same tests on an AddressSanitizer + UBSan build
 #   make bench     vexa_core against NumPy/SciPy, side by side
+#   make wheels    the sdist and repaired manylinux wheels for CPython 3.11 to 3.13 in dist/,
+#                  each installed and smoke-tested in a fresh environment
 #   make package-test  build the sdist and wheel and install each into a fresh
 #                  environment under the temporary directory (needs the package index)
 #   make format    apply clang-format and ruff (format and safe lint fixes)
 #   make lint      check formatting and lint without changing anything
-#   WERROR=ON      with any build target: compiler warnings in our code are errors
+# Variables: PYTHON (the interpreter; default the first supported one on PATH),
+# PYTHONS (the interpreters `make wheels` builds for), WERROR=ON (compiler warnings
+# in our code are errors, with any build target), CMAKE_ARGS (extra CMake arguments
+# for every build, for example CMAKE_ARGS=-DVEXA_NATIVE=ON).
 
-PYTHON ?= python3.11
+ifndef PYTHON
+PYTHON := $(shell scripts/find-python.sh)
+endif
+ifeq ($(PYTHON),)
+$(error no supported Python found (see the message above))
+endif
+PYTHON_VERSION := $(shell $(PYTHON) -c 'import sys; print("%d.%d" % sys.version_info[:2] if sys.version_info >= (3, 11) else "")')
+ifeq ($(PYTHON_VERSION),)
+$(error PYTHON=$(PYTHON) does not run or is older than Python 3.11)
+endif
 VENV   := .venv
 PY     := $(VENV)/bin/python
 JOBS   ?= 2
 WERROR ?= OFF
-PYBIND11_DIR = $$($(PY) -m pybind11 --cmakedir)
 # The build tools come from the virtual environment, so a machine needs only a compiler.
 CMAKE  := $(VENV)/bin/cmake
 CTEST  := $(VENV)/bin/ctest
 CMAKE_FLAGS = -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
-              -DPython_EXECUTABLE=$(abspath $(PY)) -Dpybind11_DIR=$(PYBIND11_DIR) \
-              -DVEXA_WERROR=$(WERROR) -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+              -DPython_EXECUTABLE=$(abspath $(PY)) -DVEXA_WERROR=$(WERROR) \
+              -DCMAKE_EXPORT_COMPILE_COMMANDS=ON $(CMAKE_ARGS)
+# scikit-build-core reads the same extra arguments from the environment.
+export CMAKE_ARGS
 
 NATIVE_DIR := build/native
 ASAN_DIR   := build/asan
@@ -28,21 +43,30 @@ ASAN_LIB    = $$(c++ -print-file-name=libasan.so) $$(c++ -print-file-name=libstd
 ASAN_ENV    = ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:abort_on_error=1 \
               UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all system-deps venv install native-configure native-build native-test test demo bench \
-        sanitize package-test format lint clean
+# The development environment: the build requirements, the test, demo and benchmark
+# extras and the wheel tools, all as pyproject.toml declares them.
+DEV_SETS := build test demo bench wheels
+
+.PHONY: all system-deps native-system-deps venv install native-configure native-build \
+        native-test test demo bench sanitize wheels package-test format lint clean
 all: test
 
 system-deps:
-	@scripts/ensure-system-deps.sh
+	@scripts/ensure-system-deps.sh $(PYTHON)
 
-$(VENV)/.deps-installed: pyproject.toml Makefile
-	$(PYTHON) -m venv $(VENV)
-	$(PY) -m pip install --quiet "scikit-build-core>=0.10" "pybind11>=3.1,<3.2" \
-	    "numpy>=1.7" "pytest>=7" "hypothesis>=6" "scipy>=1.7" "mypy>=1.8" "threadpoolctl>=3" \
-	    "matplotlib>=3.5" "cmake>=3.18" "ninja" "dask[distributed]>=2023.1"
+native-system-deps:
+	@scripts/ensure-system-deps.sh $(PYTHON) --native-tests
+
+# One stamp per interpreter version: another PYTHON makes the environment afresh, and
+# the native build directories, whose caches name the old interpreter, start afresh too.
+$(VENV)/.deps-$(PYTHON_VERSION): pyproject.toml scripts/requirements.py
+	$(if $(wildcard $@),,$(PYTHON) -m venv --clear $(VENV))
+	$(if $(wildcard $@),,rm -f $(NATIVE_DIR)/CMakeCache.txt $(ASAN_DIR)/CMakeCache.txt)
+	$(PY) scripts/requirements.py $(DEV_SETS) > $(VENV)/requirements.txt
+	$(PY) -m pip install --quiet -r $(VENV)/requirements.txt
 	touch $@
 
-venv: system-deps $(VENV)/.deps-installed
+venv: system-deps $(VENV)/.deps-$(PYTHON_VERSION)
 
 # Reinstalling is incremental: the wheel build keeps its directory under build/.
 install: venv
@@ -50,7 +74,7 @@ install: venv
 	    -Ccmake.define.VEXA_WERROR=$(WERROR) .
 
 # Also writes compile_commands.json for editors, linked at the top of the tree.
-native-configure: venv
+native-configure: venv native-system-deps
 	$(CMAKE) -S . -B $(NATIVE_DIR) $(CMAKE_FLAGS) >/dev/null
 	ln -sf $(NATIVE_DIR)/compile_commands.json compile_commands.json
 
@@ -65,31 +89,36 @@ test: install native-test
 	$(PY) -m pytest
 
 demo: install
-	-$(PY) -m pip install --quiet "matplotlib>=3.5"
 	$(PY) examples/demo.py
 
 bench: install native-build
 	$(PY) bench/run.py --floor-binary $(NATIVE_DIR)/vexa_energy_floor \
 	    --interrupt-binary $(NATIVE_DIR)/vexa_interrupt_cost
 
+# The interpreters the wheels are built for: versions, found on PATH or among pyenv's
+# versions, or paths of interpreters.
+PYTHONS ?= 3.11 3.12 3.13
+wheels: venv
+	TOOLS=$(abspath $(VENV))/bin scripts/build-wheels.sh $(PYTHONS)
+
 package-test: venv
 	VEXA_TEST_PACKAGING=1 $(PY) -m pytest -p no:cacheprovider tests/test_packaging.py
 
 # The whole suite against a sanitized build of the extension and the native tests.
-sanitize: venv
+sanitize: venv native-system-deps
 	$(CMAKE) -S . -B $(ASAN_DIR) $(CMAKE_FLAGS) -DVEXA_SANITIZE=ON >/dev/null
 	$(CMAKE) --build $(ASAN_DIR) -j $(JOBS)
 	$(ASAN_ENV) $(CTEST) --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
 	$(ASAN_ENV) LD_PRELOAD="$(ASAN_LIB)" PYTHONPATH=$(abspath $(ASAN_DIR)) \
 	    VEXA_CORE_EXPECT_BUILD=$(abspath $(ASAN_DIR)) $(PY) -m pytest -p no:cacheprovider
 
-# The formatters at pinned versions, so that everyone formats alike
+# The formatters at the versions pyproject.toml pins, so that everyone formats alike
 # (.pre-commit-config.yaml pins the same ones).
-FORMAT_TOOLS := "clang-format==21.1.8" "ruff==0.17.6"
 CXX_FILES     = $$(find src tests bench -name '*.cpp' -o -name '*.hpp')
 
-$(VENV)/.format-tools: Makefile | $(VENV)/.deps-installed
-	$(PY) -m pip install --quiet $(FORMAT_TOOLS)
+$(VENV)/.format-tools: pyproject.toml | $(VENV)/.deps-$(PYTHON_VERSION)
+	$(PY) scripts/requirements.py format > $(VENV)/format-requirements.txt
+	$(PY) -m pip install --quiet -r $(VENV)/format-requirements.txt
 	touch $@
 
 format: $(VENV)/.format-tools

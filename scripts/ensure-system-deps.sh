@@ -1,12 +1,23 @@
 #!/usr/bin/env bash
-# Installs the system packages the build needs (Eigen 3.4, GoogleTest) when they
-# are missing: through apt-get when running as root, otherwise with a clear message.
+# Installs the few system packages a build needs when they are missing: through
+# apt-get when running as root, otherwise it names them and stops.
+#   ensure-system-deps.sh PYTHON                  a C++ compiler, the interpreter's headers and venv
+#   ensure-system-deps.sh PYTHON --native-tests   GoogleTest as well, for the native tests
+# Everything else (Eigen, pybind11, CMake, Ninja) comes from the package index.
 set -euo pipefail
 
+python=$1
+native_tests=${2:-}
+version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+
 missing=()
-[ -f /usr/include/eigen3/Eigen/Core ] || missing+=(libeigen3-dev)
-[ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 command -v c++ >/dev/null 2>&1 || missing+=(g++)
+"$python" -c 'import os, sysconfig; assert os.path.isfile(os.path.join(sysconfig.get_paths()["include"], "Python.h"))' \
+    2>/dev/null || missing+=("python$version-dev")
+"$python" -c 'import ensurepip, venv' 2>/dev/null || missing+=("python$version-venv")
+if [ "$native_tests" = --native-tests ]; then
+    [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
@@ -17,5 +28,10 @@ if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
 else
     echo "error: missing system packages: ${missing[*]}" >&2
     echo "install them with: sudo apt-get install ${missing[*]}" >&2
+    case "$python" in
+        /usr/bin/*) ;;
+        *) echo "(the Python packages are for Debian's own $python; an interpreter from" \
+                "elsewhere needs its headers and venv module from where it came from)" >&2 ;;
+    esac
     exit 1
 fi

