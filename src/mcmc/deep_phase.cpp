@@ -1,8 +1,12 @@
 #include "mcmc/deep_phase.hpp"
 
+#include "mcmc/lockstep.hpp"
 #include "mcmc/metropolis_chain.hpp"
 #include "mcmc/random_streams.hpp"
 
+#include <omp.h>
+
+#include <algorithm>
 #include <cstddef>
 #include <exception>
 #include <stdexcept>
@@ -28,6 +32,37 @@ void refine_member(const EnergyProblem& problem, const ChainState& member,
             lowest.energy = chain.energy();
         }
         Td *= kDeepCooling;
+    }
+}
+
+// Runs first .. first + size - 1 in lockstep, run j from start_T[j]; lowest[j]
+// takes a copy of every state of run j strictly below it.
+void refine_group(const EnergyProblem& problem, const std::vector<ChainState>& elite,
+                  std::int64_t first, int size, std::uint64_t seed, std::int32_t n_deep,
+                  double sigma, const std::vector<double>& start_T,
+                  std::vector<ChainState>& lowest) {
+    std::vector<MetropolisChain> group;
+    group.reserve(static_cast<std::size_t>(size));
+    MetropolisChain* members[kMaxLockstep];
+    double T[kMaxLockstep];
+    for (int g = 0; g < size; ++g) {
+        const std::size_t j = static_cast<std::size_t>(first + g);
+        group.emplace_back(problem, deep_stream_seed(seed, first + g));
+        group.back().start_at(elite[j]);
+        T[g] = start_T[j];
+    }
+    for (int g = 0; g < size; ++g) members[g] = &group[static_cast<std::size_t>(g)];
+    ChainEnergy energy(problem);
+    for (std::int32_t t = 0; t < n_deep; ++t) {
+        step_in_lockstep(members, size, sigma, T, energy);
+        for (int g = 0; g < size; ++g) {
+            ChainState& run_lowest = lowest[static_cast<std::size_t>(first + g)];
+            if (members[g]->energy() < run_lowest.energy) {
+                run_lowest.beta = members[g]->beta();
+                run_lowest.energy = members[g]->energy();
+            }
+            T[g] *= kDeepCooling;
+        }
     }
 }
 
@@ -63,18 +98,21 @@ ChainState run_deep_phase(const EnergyProblem& problem, const std::vector<ChainS
     // the same state as the sequential running minimum.
     std::vector<ChainState> lowest(
         runs, ChainState{Eigen::VectorXd::Zero(problem.X.cols()), best.energy});
-    std::vector<std::exception_ptr> errors(runs);
     const std::int64_t count = static_cast<std::int64_t>(runs);
 
+    // Runs [q G, (q + 1) G) form group q and move in lockstep on one thread.
+    const int G = lockstep_group_size(problem.X, count, omp_get_max_threads());
+    const std::int64_t groups = (count + G - 1) / G;
+    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(groups));
+
 #pragma omp parallel for schedule(dynamic, 1)
-    for (std::int64_t j = 0; j < count; ++j) {
-        const std::size_t slot = static_cast<std::size_t>(j);
+    for (std::int64_t q = 0; q < groups; ++q) {
         try {
-            double T = start_T[slot];
-            refine_member(problem, elite[slot], deep_stream_seed(seed, j), n_deep, sigma, T,
-                          lowest[slot]);
+            const std::int64_t first = q * G;
+            const int size = static_cast<int>(std::min<std::int64_t>(G, count - first));
+            refine_group(problem, elite, first, size, seed, n_deep, sigma, start_T, lowest);
         } catch (...) {
-            errors[slot] = std::current_exception();
+            errors[static_cast<std::size_t>(q)] = std::current_exception();
         }
     }
 

@@ -1,9 +1,13 @@
 #include "mcmc/warmup.hpp"
 
 #include "common/checks.hpp"
+#include "mcmc/lockstep.hpp"
 #include "mcmc/metropolis_chain.hpp"
 #include "mcmc/random_streams.hpp"
 
+#include <omp.h>
+
+#include <algorithm>
 #include <cstddef>
 #include <exception>
 
@@ -14,24 +18,39 @@ std::vector<ChainState> run_warmup(const EnergyProblem& problem, std::int32_t n_
     if (n_chains > 0) require_allocatable(problem.X.cols(), n_chains);
     // The count goes to the container as its size type, like any negative size would.
     std::vector<ChainState> chains(static_cast<std::size_t>(n_chains));
-    // An exception must not leave an OpenMP region: each chain parks its own and
-    // the first one in chain order is rethrown after the loop.
-    std::vector<std::exception_ptr> errors(chains.size());
     const std::int64_t count = n_chains;
+    // Chains [q G, (q + 1) G) form group q and move in lockstep on one thread.
+    const int G = lockstep_group_size(problem.X, count, omp_get_max_threads());
+    const std::int64_t groups = (count + G - 1) / G;
+    // An exception must not leave an OpenMP region: each group parks its own and
+    // the first one in chain order is rethrown after the loop.
+    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(groups));
 
 #pragma omp parallel for schedule(dynamic, 1)
-    for (std::int64_t c = 0; c < count; ++c) {
+    for (std::int64_t q = 0; q < groups; ++q) {
         try {
-            MetropolisChain chain(problem, chain_stream_seed(seed, c));
-            chain.start_random(0.5);
-            double T = 2.0;
-            for (std::int32_t i = 0; i < n_warmup; ++i) {
-                chain.step(step_size, T);
-                T *= 0.995;
+            const std::int64_t first = q * G;
+            const int size = static_cast<int>(std::min<std::int64_t>(G, count - first));
+            std::vector<MetropolisChain> group;
+            group.reserve(static_cast<std::size_t>(size));
+            MetropolisChain* members[kMaxLockstep];
+            for (int g = 0; g < size; ++g) {
+                group.emplace_back(problem, chain_stream_seed(seed, first + g));
+                group.back().start_random(0.5);
             }
-            chains[static_cast<std::size_t>(c)] = ChainState{chain.beta(), chain.energy()};
+            for (int g = 0; g < size; ++g) members[g] = &group[static_cast<std::size_t>(g)];
+            ChainEnergy energy(problem);
+            double T[kMaxLockstep];
+            std::fill(T, T + size, 2.0);
+            for (std::int32_t i = 0; i < n_warmup; ++i) {
+                step_in_lockstep(members, size, step_size, T, energy);
+                for (int g = 0; g < size; ++g) T[g] *= 0.995;
+            }
+            for (int g = 0; g < size; ++g)
+                chains[static_cast<std::size_t>(first + g)] =
+                    ChainState{members[g]->beta(), members[g]->energy()};
         } catch (...) {
-            errors[static_cast<std::size_t>(c)] = std::current_exception();
+            errors[static_cast<std::size_t>(q)] = std::current_exception();
         }
     }
 

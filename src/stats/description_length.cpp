@@ -30,8 +30,13 @@ double quad_penalty(const Eigen::VectorXd& beta, const Eigen::MatrixXd& R) {
 double mdl_score_core(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, int k, int H,
                       double eps, const Eigen::VectorXd* beta, const PenaltyTerms* terms,
                       Eigen::VectorXd& work) {
-    const double n = static_cast<double>(yt.size());
-    const double sr = compute_sr(yp, yt, eps);
+    return mdl_score_from_rate(compute_sr(yp, yt, eps), yt.size(), k, H, beta, terms, work);
+}
+
+double mdl_score_from_rate(double sr, Eigen::Index count, int k, int H,
+                           const Eigen::VectorXd* beta, const PenaltyTerms* terms,
+                           Eigen::VectorXd& work) {
+    const double n = static_cast<double>(count);
     const double C = k > 0 ? static_cast<double>(k) * std::log(2.0 * static_cast<double>(H)) : 0.0;
     double base = (C / n) * static_cast<double>(k) - n * std::log(sr);
     if (beta == nullptr || terms == nullptr) return base;

@@ -33,6 +33,11 @@ double mdl_score_core(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, int 
 double mdl_score_core(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, int k, int H,
                       double eps, const Eigen::VectorXd* beta, const PenaltyTerms* terms);
 
+// The same score from the success rate sr = compute_sr(yp, yt, eps) of n points,
+// for callers that count the successes themselves.
+double mdl_score_from_rate(double sr, Eigen::Index n, int k, int H, const Eigen::VectorXd* beta,
+                           const PenaltyTerms* terms, Eigen::VectorXd& work);
+
 double mdl_score(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, int k, int H);
 
 double mdl_score_reg(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, int k, int H,
