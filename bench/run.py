@@ -4,7 +4,12 @@ Every workload is first checked for agreement, then the two are timed
 interleaved over several repeats; the table shows medians and the ratio
 vexa_core / peer (below 1 means vexa_core is faster).
 
+A second table times the current build against an earlier commit of it
+(--before, built once under build/before/), for the speed-ups that have no
+NumPy peer.
+
     python bench/run.py [--repeats N] [--json FILE] [--floor-binary PATH] [--only NAME ...]
+                        [--before COMMIT|none]
 """
 
 from __future__ import annotations
@@ -27,6 +32,7 @@ import numpy as np
 import vexa_core as vc
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+import before_after  # noqa: E402
 import peers  # noqa: E402
 
 try:
@@ -176,13 +182,32 @@ def sampler_thread_scaling(floor_binary: str | None) -> dict[str, Any]:
     if floor_binary and Path(floor_binary).exists():
         res = subprocess.run([floor_binary, "500", "8", "200000"], capture_output=True,
                              text=True, check=True)
-        ns, eigen, compiler = res.stdout.splitlines()[:3]
+        lines = res.stdout.splitlines()
+        eigen, compiler = lines[-2:]
+        ghz = clock_ghz()
+        for line in lines[:-2]:
+            path, ns, width = line.split()
+            out[f"energy_eval_ns[{path}]"] = float(ns)
+            # One multiply and one add of the path's width per cycle for X*beta.
+            if ghz:
+                out[f"energy_floor_ns[{path}]"] = 500 * 8 / int(width) / ghz
+        widest = lines[len(lines) - 3].split()
         evaluations = 25 * 201 + 5 * 2000
-        floor_s = evaluations * float(ns) * 1e-9
-        out.update(energy_eval_ns=float(ns), evaluations=evaluations, floor_s=floor_s,
+        floor_s = evaluations * float(widest[1]) * 1e-9
+        out.update(widest_path=widest[0], evaluations=evaluations, floor_s=floor_s,
                    fit_1_thread_over_floor=out["fit_1_thread_s"] / floor_s,
                    eigen=eigen, compiler=compiler)
     return out
+
+
+def clock_ghz() -> float | None:
+    try:
+        for line in Path("/proc/cpuinfo").read_text().splitlines():
+            if line.startswith("cpu MHz"):
+                return float(line.split(":", 1)[1]) / 1000.0
+    except OSError:
+        pass
+    return None
 
 
 def machine() -> dict[str, Any]:
@@ -205,6 +230,8 @@ def main() -> None:
     ap.add_argument("--floor-binary", metavar="PATH",
                     default=str(Path(__file__).resolve().parents[1] / "build/native/vexa_energy_floor"))
     ap.add_argument("--only", nargs="*", metavar="NAME")
+    ap.add_argument("--before", default="a0e33f9", metavar="COMMIT",
+                    help="also time this earlier commit against the current build ('none': skip)")
     args = ap.parse_args()
 
     rng = np.random.default_rng(12345)
@@ -227,9 +254,19 @@ def main() -> None:
               f"{fmt(r['peer_s']):>11} {r['ratio']:8.4f}  {'yes' if r['agree'] else 'NO'}")
     for k, v in scaling.items():
         print(f"  {k}: {fmt(v) if k.endswith('_s') else f'{v:.4g}' if isinstance(v, float) else v}")
+    versus: list[dict[str, Any]] = []
+    if args.before != "none":
+        versus = before_after.compare(args.before, args.only)
+        print(f"\nagainst commit {args.before} (current / before, median of "
+              f"{versus[0]['runs'] if versus else 0} runs each)")
+        print(f"{'workload':34} {'sizes':26} {'current':>11} {'before':>11} {'ratio':>8}")
+        for r in versus:
+            print(f"{r['workload']:34} {r['sizes']:26} {fmt(r['after_s']):>11} "
+                  f"{fmt(r['before_s']):>11} {r['ratio']:8.4f}")
     if args.json:
         Path(args.json).write_text(json.dumps({"machine": info, "workloads": rows,
-                                               "sampler": scaling}, indent=2))
+                                               "sampler": scaling, "versus_before": versus},
+                                              indent=2))
 
 
 def fmt(seconds: float) -> str:

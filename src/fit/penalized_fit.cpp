@@ -14,7 +14,8 @@ namespace vexa {
 
 Eigen::VectorXd fit_regularized_linear(const Eigen::MatrixXd& Phi, const Eigen::VectorXd& y,
                                        const Eigen::MatrixXd* R1, const Eigen::MatrixXd* R2,
-                                       double gamma1, double gamma2, double ridge) {
+                                       double gamma1, double gamma2, double ridge,
+                                       SimdPath path) {
     const Eigen::Index p = Phi.cols();
     const Eigen::Index n = y.size();
     require_rows(Phi, "Phi", n, "y");
@@ -36,7 +37,7 @@ Eigen::VectorXd fit_regularized_linear(const Eigen::MatrixXd& Phi, const Eigen::
     std::vector<const double*> columns(static_cast<std::size_t>(m));
     for (Eigen::Index j = 0; j < p; ++j) columns[static_cast<std::size_t>(j)] = Phi.col(j).data();
     columns[static_cast<std::size_t>(p)] = y.data();
-    cross_products(columns.data(), m, n, products.data(), work.data());
+    cross_products(columns.data(), m, n, products.data(), work.data(), path);
 
     Eigen::MatrixXd A = products.topLeftCorner(p, p);
     A.diagonal().array() += ridge;

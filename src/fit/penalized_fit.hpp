@@ -1,6 +1,8 @@
 #pragma once
 // Ridge- and smoothness-penalized linear fit through the normal equations.
 
+#include "kernels/simd_path.hpp"
+
 #include <Eigen/Core>
 
 namespace vexa {
@@ -13,8 +15,10 @@ namespace vexa {
 // penalty contributes its lower triangle mirrored. The system is solved by LDLT
 // with the zero-pivot rule of ldlt_solve; a singular system is not an error.
 // ValueError for mismatched shapes, MemoryError when p x p cannot be allocated.
+// PhiᵀPhi and Phiᵀy are formed on `path`; every path gives the same bits.
 Eigen::VectorXd fit_regularized_linear(const Eigen::MatrixXd& Phi, const Eigen::VectorXd& y,
                                        const Eigen::MatrixXd* R1, const Eigen::MatrixXd* R2,
-                                       double gamma1, double gamma2, double ridge);
+                                       double gamma1, double gamma2, double ridge,
+                                       SimdPath path = widest_simd_path());
 
 }  // namespace vexa

@@ -7,10 +7,9 @@
 
 namespace vexa {
 
-ChainEnergy::ChainEnergy(const EnergyProblem& problem, SimdPath path)
+ChainEnergy::ChainEnergy(const EnergyProblem& problem)
     : problem_(problem),
       k_(static_cast<int>(problem.X.cols())),
-      path_(path),
       penalty_work_(problem.X.cols()) {}
 
 double ChainEnergy::operator()(const Eigen::VectorXd& beta) {
@@ -28,7 +27,7 @@ void ChainEnergy::operator()(const Eigen::VectorXd* const* betas, int group, dou
     std::int64_t hits[kMaxLockstep];
     const Eigen::Index n = problem_.y.size();
     count_successes(problem_.X.data(), n, problem_.X.cols(), problem_.y.data(), problem_.eps,
-                    coefficients, group, hits, path_);
+                    coefficients, group, hits, problem_.path);
     for (int g = 0; g < group; ++g)
         energies[g] = mdl_score_from_rate(success_rate(hits[g], n), n, k_, problem_.H, betas[g],
                                           &problem_.terms, penalty_work_);

@@ -17,6 +17,7 @@ struct EnergyProblem {
     int H;                     // resolution of the model cost
     double eps;                // sr_eps(y), formed once per fit
     PenaltyTerms terms;        // absent penalties are null
+    SimdPath path = widest_simd_path();  // instruction set of the success count
 };
 
 // chain_energy: mdl_score_core(X * beta, y, p, H, eps, beta, terms). One pass over
@@ -26,7 +27,7 @@ struct EnergyProblem {
 // of them; it is not shared between threads.
 class ChainEnergy {
 public:
-    explicit ChainEnergy(const EnergyProblem& problem, SimdPath path = widest_simd_path());
+    explicit ChainEnergy(const EnergyProblem& problem);
 
     double operator()(const Eigen::VectorXd& beta);
 
@@ -37,7 +38,6 @@ public:
 private:
     const EnergyProblem& problem_;
     int k_;                         // p, checked by the caller to fit an int
-    SimdPath path_;                 // chosen once per evaluator
     Eigen::VectorXd penalty_work_;  // R * beta, p
 };
 

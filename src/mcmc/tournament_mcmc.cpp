@@ -32,12 +32,13 @@ void check_arguments(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
 }  // namespace
 
 MCMCResult TournamentMCMC::fit(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
-                               const PenaltyTerms& terms, DeepSchedule schedule) const {
+                               const PenaltyTerms& terms, DeepSchedule schedule,
+                               SimdPath path) const {
     check_arguments(X, y, terms);
     // With no chain there is no energy to analyse and no chain to start the elite.
     if (n_chains == 0) throw std::invalid_argument("n_chains must be positive");
 
-    const EnergyProblem problem{X, y, H_piH, sr_eps(y), terms};
+    const EnergyProblem problem{X, y, H_piH, sr_eps(y), terms, path};
     std::vector<ChainState> chains = run_warmup(problem, n_chains, n_warmup, step_size, seed);
 
     Eigen::VectorXd final_energies(static_cast<Eigen::Index>(chains.size()));
