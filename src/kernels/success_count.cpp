@@ -11,8 +11,11 @@ namespace vexa {
 
 namespace {
 
+// Sums kept in registers: an 8-lane value takes 1 of 32 AVX-512 registers,
+// 2 of 16 AVX2 or 4 of 16 SSE2 registers.
 namespace baseline {
 constexpr int kPartBytes = 16;
+constexpr int kAccumulators = 2;
 #include "kernels/lanes.inc"
 #include "kernels/success_count_body.inc"
 }  // namespace baseline
@@ -22,6 +25,7 @@ constexpr int kPartBytes = 16;
 #pragma GCC target("avx2")
 namespace avx2 {
 constexpr int kPartBytes = 32;
+constexpr int kAccumulators = 4;
 #include "kernels/lanes.inc"
 #include "kernels/success_count_body.inc"
 }  // namespace avx2
@@ -31,6 +35,7 @@ constexpr int kPartBytes = 32;
 #pragma GCC target("avx512f")
 namespace avx512 {
 constexpr int kPartBytes = 64;
+constexpr int kAccumulators = 8;
 #include "kernels/lanes.inc"
 #include "kernels/success_count_body.inc"
 }  // namespace avx512
