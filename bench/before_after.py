@@ -4,7 +4,9 @@ The earlier build is made once from ``git archive`` of that commit into
 ``build/before/<commit>`` and installed there with the current virtual
 environment's build tools (no index needed). Each side runs its workloads in
 fresh processes, the two sides alternating, so that both meet the same noise;
-the ratio is current / before (below 1 means the current build is faster).
+the ratio is current / before (below 1 means the current build is faster), of
+the median wall-clock times and, less sensitive to other load on the machine,
+of the median CPU times (all threads).
 """
 
 from __future__ import annotations
@@ -65,10 +67,12 @@ env = {"np": np, "vc": vc}
 exec(setup, env)
 code = compile(expr, "<workload>", "eval")
 eval(code, env)
-times = []
+times, cpu = [], []
 for _ in range(calls):
-    start = time.perf_counter(); eval(code, env); times.append(time.perf_counter() - start)
-print(json.dumps({"times": times, "file": vc.__file__}))
+    start, start_cpu = time.perf_counter(), time.process_time()
+    eval(code, env)
+    times.append(time.perf_counter() - start); cpu.append(time.process_time() - start_cpu)
+print(json.dumps({"times": times, "cpu": cpu, "file": vc.__file__}))
 """
 
 
@@ -92,7 +96,7 @@ def build_before(commit: str) -> Path:
     return site
 
 
-def _times(site: Path | None, name: str, calls: int) -> list[float]:
+def _times(site: Path | None, name: str, calls: int) -> tuple[list[float], list[float]]:
     _, setup, expr = WORKLOADS[name]
     env = dict(os.environ)
     if site is not None:
@@ -102,7 +106,7 @@ def _times(site: Path | None, name: str, calls: int) -> list[float]:
     result = json.loads(out)
     if site is not None and not result["file"].startswith(str(site)):
         raise RuntimeError(f"the earlier build was not the one imported: {result['file']}")
-    return list(result["times"])
+    return list(result["times"]), list(result["cpu"])
 
 
 def compare(commit: str, names: list[str] | None = None, rounds: int = 3,
@@ -112,10 +116,17 @@ def compare(commit: str, names: list[str] | None = None, rounds: int = 3,
     for name in list(WORKLOADS) if names is None else [n for n in names if n in WORKLOADS]:
         before: list[float] = []
         after: list[float] = []
+        before_cpu: list[float] = []
+        after_cpu: list[float] = []
         for _ in range(rounds):
-            before += _times(site, name, calls)
-            after += _times(None, name, calls)
+            wall, cpu = _times(site, name, calls)
+            before += wall
+            before_cpu += cpu
+            wall, cpu = _times(None, name, calls)
+            after += wall
+            after_cpu += cpu
         b, a = statistics.median(before), statistics.median(after)
         rows.append({"workload": name, "sizes": WORKLOADS[name][0], "before_s": b, "after_s": a,
-                     "ratio": a / b, "runs": len(after)})
+                     "ratio": a / b, "runs": len(after),
+                     "cpu_ratio": statistics.median(after_cpu) / statistics.median(before_cpu)})
     return rows

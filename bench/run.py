@@ -259,10 +259,11 @@ def main() -> None:
         versus = before_after.compare(args.before, args.only)
         print(f"\nagainst commit {args.before} (current / before, median of "
               f"{versus[0]['runs'] if versus else 0} runs each)")
-        print(f"{'workload':34} {'sizes':26} {'current':>11} {'before':>11} {'ratio':>8}")
+        print(f"{'workload':34} {'sizes':26} {'current':>11} {'before':>11} {'ratio':>8} "
+              f"{'cpu ratio':>10}")
         for r in versus:
             print(f"{r['workload']:34} {r['sizes']:26} {fmt(r['after_s']):>11} "
-                  f"{fmt(r['before_s']):>11} {r['ratio']:8.4f}")
+                  f"{fmt(r['before_s']):>11} {r['ratio']:8.4f} {r['cpu_ratio']:10.4f}")
     if args.json:
         Path(args.json).write_text(json.dumps({"machine": info, "workloads": rows,
                                                "sampler": scaling, "versus_before": versus},

@@ -11,8 +11,9 @@ namespace vexa {
 
 namespace {
 
-// Sums kept in registers: an 8-lane value takes 1 of 32 AVX-512 registers,
-// 2 of 16 AVX2 or 4 of 16 SSE2 registers.
+// Sums kept in registers, leaving room for the loaded columns and coefficients:
+// an 8-lane value takes 1 of 32 AVX-512 registers, 2 of 16 AVX2 or 4 of 16 SSE2
+// registers.
 namespace baseline {
 constexpr int kPartBytes = 16;
 constexpr int kAccumulators = 2;
@@ -35,7 +36,7 @@ constexpr int kAccumulators = 4;
 #pragma GCC target("avx512f")
 namespace avx512 {
 constexpr int kPartBytes = 64;
-constexpr int kAccumulators = 8;
+constexpr int kAccumulators = 16;
 #include "kernels/lanes.inc"
 #include "kernels/success_count_body.inc"
 }  // namespace avx512

@@ -9,7 +9,7 @@ namespace vexa {
 
 ChainEnergy::ChainEnergy(const EnergyProblem& problem)
     : problem_(problem),
-      k_(static_cast<int>(problem.X.cols())),
+      model_cost_(model_cost(problem.y.size(), static_cast<int>(problem.X.cols()), problem.H)),
       penalty_work_(problem.X.cols()) {}
 
 double ChainEnergy::operator()(const Eigen::VectorXd& beta) {
@@ -29,7 +29,7 @@ void ChainEnergy::operator()(const Eigen::VectorXd* const* betas, int group, dou
     count_successes(problem_.X.data(), n, problem_.X.cols(), problem_.y.data(), problem_.eps,
                     coefficients, group, hits, problem_.path);
     for (int g = 0; g < group; ++g)
-        energies[g] = mdl_score_from_rate(success_rate(hits[g], n), n, k_, problem_.H, betas[g],
+        energies[g] = mdl_score_from_rate(model_cost_, success_rate(hits[g], n), n, betas[g],
                                           &problem_.terms, penalty_work_);
 }
 

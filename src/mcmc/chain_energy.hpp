@@ -37,7 +37,7 @@ public:
 
 private:
     const EnergyProblem& problem_;
-    int k_;                         // p, checked by the caller to fit an int
+    double model_cost_;             // of k = p (checked by the caller to fit an int)
     Eigen::VectorXd penalty_work_;  // R * beta, p
 };
 

@@ -1,7 +1,8 @@
 #pragma once
-// Chains in lockstep: when X is too large to stay in a core's cache, every energy
-// evaluation streams it from memory again, so a thread moves a group of chains
-// (or deep runs) together and scores all their proposals in one pass over X.
+// Chains in lockstep: a thread moves a group of chains (or deep runs) together
+// and scores all their proposals in one pass over X. Each loaded column then
+// serves several chains, and when X is too large to stay in a core's cache, X
+// is streamed from memory once per group step instead of once per chain step.
 // Each chain keeps its own stream, proposals and decisions, so grouping changes
 // only the order of work, never a result.
 
@@ -14,9 +15,9 @@
 
 namespace vexa {
 
-// Chains per group for `count` chains on `threads` threads: 1 while X fits in
-// a core's cache (single chains balance the threads best), otherwise the count
-// spread evenly over the threads in groups of at most kMaxLockstep.
+// Chains per group for `count` chains on `threads` threads: the count spread
+// evenly over the threads, in groups of at most 4 while X fits in a core's
+// cache and of at most kMaxLockstep when it does not.
 int lockstep_group_size(const Eigen::MatrixXd& X, std::int64_t count, int threads);
 
 // One step of every chain of the group, chain g at temperature T[g]: all

@@ -30,15 +30,21 @@ double quad_penalty(const Eigen::VectorXd& beta, const Eigen::MatrixXd& R) {
 double mdl_score_core(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, int k, int H,
                       double eps, const Eigen::VectorXd* beta, const PenaltyTerms* terms,
                       Eigen::VectorXd& work) {
-    return mdl_score_from_rate(compute_sr(yp, yt, eps), yt.size(), k, H, beta, terms, work);
+    return mdl_score_from_rate(model_cost(yt.size(), k, H), compute_sr(yp, yt, eps), yt.size(),
+                               beta, terms, work);
 }
 
-double mdl_score_from_rate(double sr, Eigen::Index count, int k, int H,
+double model_cost(Eigen::Index count, int k, int H) {
+    const double n = static_cast<double>(count);
+    const double C = k > 0 ? static_cast<double>(k) * std::log(2.0 * static_cast<double>(H)) : 0.0;
+    return (C / n) * static_cast<double>(k);
+}
+
+double mdl_score_from_rate(double model, double sr, Eigen::Index count,
                            const Eigen::VectorXd* beta, const PenaltyTerms* terms,
                            Eigen::VectorXd& work) {
     const double n = static_cast<double>(count);
-    const double C = k > 0 ? static_cast<double>(k) * std::log(2.0 * static_cast<double>(H)) : 0.0;
-    double base = (C / n) * static_cast<double>(k) - n * std::log(sr);
+    double base = model - n * std::log(sr);
     if (beta == nullptr || terms == nullptr) return base;
     if (terms->gamma1 != 0.0 && terms->R1 != nullptr)
         base = terms->gamma1 * quad_penalty(*beta, *terms->R1, work) + base;

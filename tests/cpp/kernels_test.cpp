@@ -205,7 +205,7 @@ TEST_P(SamePathFits, TournamentFit) {
     omp_set_num_threads(saved);
 }
 
-// 500 rows stay in cache (single chains); 9000 x 10 doubles do not (lockstep).
+// 500 x 10 doubles stay in cache (groups of up to 4); 9000 x 10 do not (up to 8).
 INSTANTIATE_TEST_SUITE_P(Rows, SamePathFits, ::testing::Values(500, 9000));
 
 }  // namespace
