@@ -175,7 +175,7 @@ def test_fit_energy_is_the_score_of_its_beta(penalized):
     beta, energy, gibbs = ref.tournament_fit(
         X, y, R1, R2, g1, g2, n_chains=5, n_warmup=30, n_deep=40, n_elite=3, exact=True
     )
-    yp = ref.matvec(np.asfortranarray(X), beta)
+    yp = ref.predict(np.asfortranarray(X), beta)
     assert same_bits(energy, vexa_core.mdl_score_reg(yp, y, 4, 20, beta, R1, R2, g1, g2))
     # The deep phase never ends above the best warm-up chain.
     chain_energy, p = ref.make_chain_energy(X, y, R1, R2, g1, g2, exact=True)
