@@ -21,6 +21,7 @@ import platform
 import statistics
 import subprocess
 import sys
+import textwrap
 import time
 from collections.abc import Callable
 from dataclasses import dataclass
@@ -33,12 +34,10 @@ import vexa_core as vc
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import before_after  # noqa: E402
-import peers  # noqa: E402
 
-try:
-    import reference_tournament
-except ImportError:  # the NumPy sampler is optional for the other workloads
-    reference_tournament = None
+# The oracles the tests check against are the peers timed here.
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests"))
+from oracles import peers, reference_tournament  # noqa: E402
 
 
 @dataclass
@@ -78,8 +77,7 @@ def make_workloads(rng: np.random.Generator) -> list[Workload]:
     # A well-conditioned design, so that both solvers pin the coefficients down.
     Phi = np.asfortranarray(rng.normal(size=(n, 40)))
     yf = Phi @ rng.normal(size=40) + np.sin(3 * xf)
-    R1f, R2f = vc.smoothness_penalty_matrices_1d(39, -1.0, 1.0) if hasattr(
-        vc, "smoothness_penalty_matrices_1d") else peers.smoothness_penalty_matrices_1d(39, -1, 1)
+    R1f, R2f = vc.smoothness_penalty_matrices_1d(39, -1.0, 1.0)
     energies = rng.normal(scale=3.0, size=10**6)
     tiny = np.array([3.0, 1.0, 4.0, 1.0, 5.0])
     bounds3 = [(0.0, 1.0), (-1.0, 2.0), (0.5, -0.5)]
@@ -111,27 +109,24 @@ def make_workloads(rng: np.random.Generator) -> list[Workload]:
         Workload("tiny call: mad", "n=5", lambda: vc.mad(tiny), lambda: float(np.median(tiny)),
                  lambda a, b: True),
     ]
-    if hasattr(vc, "TournamentMCMC") and reference_tournament is not None:
-        xs = rng.uniform(-1, 1, size=500)
-        Xs = np.polynomial.polynomial.polyvander(xs, 7)
-        ys = np.sin(2 * xs) + 0.1 * rng.normal(size=500)
-        R1s, R2s = (vc.smoothness_penalty_matrices_1d(7, -1.0, 1.0)
-                    if hasattr(vc, "smoothness_penalty_matrices_1d")
-                    else peers.smoothness_penalty_matrices_1d(7, -1.0, 1.0))
-        sampler = vc.TournamentMCMC()
+    xs = rng.uniform(-1, 1, size=500)
+    Xs = np.polynomial.polynomial.polyvander(xs, 7)
+    ys = np.sin(2 * xs) + 0.1 * rng.normal(size=500)
+    R1s, R2s = vc.smoothness_penalty_matrices_1d(7, -1.0, 1.0)
+    sampler = vc.TournamentMCMC()
 
-        def ours() -> Any:
-            r = sampler.fit(Xs, ys, R1s, R2s, 1e-3, 1e-5)
-            return r.beta_mcmc, r.energy
+    def ours() -> Any:
+        r = sampler.fit(Xs, ys, R1s, R2s, 1e-3, 1e-5)
+        return r.beta_mcmc, r.energy
 
-        def peer() -> Any:
-            beta, energy, _ = reference_tournament.tournament_fit(Xs, ys, R1s, R2s, 1e-3, 1e-5)
-            return beta, energy
+    def peer() -> Any:
+        beta, energy, _ = reference_tournament.tournament_fit(Xs, ys, R1s, R2s, 1e-3, 1e-5)
+        return beta, energy
 
-        w.append(Workload("TournamentMCMC.fit", "defaults n=500 p=8 R1+R2", ours, peer,
-                          lambda a, b: bool(np.allclose(a[0], b[0], rtol=1e-9)
-                                            and np.isclose(a[1], b[1], rtol=1e-9)),
-                          repeats=3))
+    w.append(Workload("TournamentMCMC.fit", "defaults n=500 p=8 R1+R2", ours, peer,
+                      lambda a, b: bool(np.allclose(a[0], b[0], rtol=1e-9)
+                                        and np.isclose(a[1], b[1], rtol=1e-9)),
+                      repeats=3))
     return w
 
 
@@ -163,15 +158,18 @@ def run_workload(wl: Workload, repeats: int) -> dict[str, Any]:
 def sampler_thread_scaling(floor_binary: str | None) -> dict[str, Any]:
     """fit at the defaults with 1 and 2 OpenMP threads, each in its own process,
     and against the bare arithmetic floor of its energy evaluations."""
-    code = (
-        "import time, numpy as np, vexa_core as vc\n"
-        "rng = np.random.default_rng(3); x = rng.uniform(-1, 1, 500)\n"
-        "X = np.polynomial.polynomial.polyvander(x, 7); y = np.sin(2*x) + 0.1*rng.normal(size=500)\n"
-        "R1 = np.eye(8); R2 = 2*np.eye(8); s = vc.TournamentMCMC(); s.fit(X, y, R1, R2, 1e-3, 1e-5)\n"
-        "t = []\n"
-        "for _ in range(7):\n"
-        "    a = time.perf_counter(); s.fit(X, y, R1, R2, 1e-3, 1e-5); t.append(time.perf_counter() - a)\n"
-        "print(sorted(t)[3])\n")
+    code = textwrap.dedent("""
+        import time, numpy as np, vexa_core as vc
+        rng = np.random.default_rng(3); x = rng.uniform(-1, 1, 500)
+        X = np.polynomial.polynomial.polyvander(x, 7)
+        y = np.sin(2*x) + 0.1*rng.normal(size=500)
+        R1 = np.eye(8); R2 = 2*np.eye(8); s = vc.TournamentMCMC(); s.fit(X, y, R1, R2, 1e-3, 1e-5)
+        t = []
+        for _ in range(7):
+            a = time.perf_counter(); s.fit(X, y, R1, R2, 1e-3, 1e-5)
+            t.append(time.perf_counter() - a)
+        print(sorted(t)[3])
+        """)
     out: dict[str, Any] = {}
     for threads in (1, 2):
         env = dict(os.environ, OMP_NUM_THREADS=str(threads))

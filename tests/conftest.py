@@ -1,9 +1,7 @@
 """Shared fixtures; makes sure the suite tests the build it was pointed at."""
 
-import importlib.util
 import os
 import pathlib
-from types import ModuleType
 
 import numpy as np
 import pytest
@@ -21,12 +19,3 @@ if _expected_build:
 def rng() -> np.random.Generator:
     return np.random.default_rng(20261208)
 
-
-def load_reference() -> ModuleType:
-    """The NumPy reference of the tournament sampler that the benchmarks time."""
-    path = pathlib.Path(__file__).resolve().parent.parent / "bench" / "reference_tournament.py"
-    spec = importlib.util.spec_from_file_location("reference_tournament", path)
-    assert spec is not None and spec.loader is not None
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module

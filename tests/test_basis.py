@@ -1,7 +1,7 @@
 """Monomial design matrices and smoothness penalties in one and several dimensions.
 
 Oracles: NumPy's polyvander and polynomial derivatives, C pow through math.pow, and a
-brute-force sum over the full tensor grid written straight from the definitions.
+brute-force sum over the full tensor grid (oracles.peers).
 """
 
 import itertools
@@ -12,6 +12,7 @@ import numpy.polynomial.polynomial as P
 import pytest
 
 import vexa_core as vc
+from oracles.peers import build_penalty_matrices_nd as tensor_grid_oracle
 
 INF, NAN = math.inf, math.nan
 UNIT2 = [(0.0, 1.0), (0.0, 1.0)]
@@ -145,7 +146,7 @@ def test_boundary_quadratic_form(deg, x_min, x_max, rng: np.random.Generator) ->
     B = vc.boundary_reduce_1d(deg, x_min, x_max)
     same_bits(B, B.T)
     for beta in rng.normal(size=(5, deg + 1)):
-        def ff(x: float) -> float:
+        def ff(x: float, beta: np.ndarray = beta) -> float:
             return P.polyval(x, P.polyder(beta, 1)) * P.polyval(x, P.polyder(beta, 2))
         assert beta @ B @ beta == pytest.approx(ff(x_max) - ff(x_min), rel=1e-12, abs=1e-12)
 
@@ -194,29 +195,6 @@ def test_design_matrix_nd_refuses_input_outside_its_domain(multi_indices, X_cols
 
 # --- build_penalty_matrices_nd ---------------------------------------------------------
 
-def tensor_grid_oracle(degrees: list[int], bounds: list[tuple[float, float]], G: int):
-    """w * sum over all G^d grid points of B'B, B the derivatives of every tensor monomial."""
-    d = len(degrees)
-    M = np.array(list(itertools.product(*(range(D + 1) for D in degrees))), dtype=int)
-    M = M.reshape(-1, d)
-    axes = [lo + np.arange(G) * ((hi - lo) / (G - 1)) for lo, hi in bounds]
-    points = np.array(list(itertools.product(*axes)), dtype=float).reshape(-1, d)
-    w = math.prod((hi - lo) / (G - 1) for lo, hi in bounds)
-
-    def gram(*dims: int) -> np.ndarray:  # B'B for the derivative along each of dims
-        B = np.ones((len(points), len(M)))
-        for j in range(d):
-            o, m = dims.count(j), M[:, j]
-            coef = np.prod([m - t for t in range(o)], axis=0) if o else 1.0
-            B *= coef * points[:, [j]] ** np.maximum(m - o, 0)
-        return B.T @ B
-
-    zero = np.zeros((len(M), len(M)))
-    R1 = sum((gram(a) for a in range(d)), zero)
-    R2 = sum((gram(a, b) for a in range(d) for b in range(d)), zero)
-    return w * R1, w * R2, M.tolist()
-
-
 @pytest.mark.parametrize("degrees, bounds, G", [
     ([3], [(-1.0, 2.0)], 9),
     ([2, 3], [(0.0, 1.0), (-2.0, 0.5)], 6),
@@ -226,8 +204,12 @@ def tensor_grid_oracle(degrees: list[int], bounds: list[tuple[float, float]], G:
     ([1, 2, 3], [(0.0, 1.0), (3.0, -1.0), (-0.5, -2.0)], 4),
     ([0, 2, 0], [(0.0, 3.0), (-1.0, 1.0), (2.0, 5.0)], 4),
     ([2, 1], [(0.0, 1.0), (-1.0, 1.0)], 30),
+    ([], [], 5),
+    ([2, 0, 1, 2], [(0.0, 1.0), (0.0, 2.0), (-1.0, 1.0), (0.5, 1.5)], 3),
+    ([1, 1], [(-1e3, 1e3), (1e-3, 2e-3)], 4),
+    ([2, 2], [(-3.0, 0.5), (4.0, -0.1)], 7),
 ], ids=["1d", "2d", "2d-one-reversed", "2d-both-reversed", "3d", "3d-two-reversed",
-        "3d-zero-degrees", "2d-30-points"])
+        "3d-zero-degrees", "2d-30-points", "0d", "4d", "wide-ranges", "one-reversed-7-points"])
 def test_penalties_nd_equal_the_brute_force_grid_sum(degrees, bounds, G) -> None:
     R1, R2, M = vc.build_penalty_matrices_nd(degrees, bounds, G)
     E1, E2, EM = tensor_grid_oracle(degrees, bounds, G)

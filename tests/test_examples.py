@@ -46,7 +46,7 @@ def test_pool_workers_run_single_threaded_and_setting_is_restored(
         monkeypatch.delenv("OMP_NUM_THREADS", raising=False)
     else:
         monkeypatch.setenv("OMP_NUM_THREADS", before)
-    with pytest.raises(RuntimeError, match="inside"):
+    with pytest.raises(RuntimeError, match="inside"):  # noqa: PT012 (the pool must be open)
         with many_fits.single_threaded_pool(1) as pool:
             assert pool.submit(os.getenv, "OMP_NUM_THREADS").result() == "1"
             raise RuntimeError("inside")

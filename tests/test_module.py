@@ -1,8 +1,11 @@
 """Loading, the module surface and argument/result conversion."""
 
+import ast
+import functools
 import inspect
 import os
 import pathlib
+import re
 import subprocess
 import sys
 import textwrap
@@ -11,6 +14,10 @@ import numpy as np
 import pytest
 
 import vexa_core as vc
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+STUB = ROOT / "vexa_core.pyi"
+README = ROOT / "README.md"
 
 DOC = "VEXA-P performans-kritik cekirdegi (C++/Eigen)."
 
@@ -82,12 +89,12 @@ def test_import_refused_under_another_interpreter_version(tmp_path: pathlib.Path
         "but the interpreter version is incompatible: 3.12.0 (fake build).")
 
 
-@pytest.mark.parametrize("name", [n for n in REGISTRATION_ORDER if n[0].islower()])
+FUNCTIONS = [name for name in REGISTRATION_ORDER if name[0].islower()]
+
+
+@pytest.mark.parametrize("name", FUNCTIONS)
 def test_functions_have_generated_signature_docstrings(name: str) -> None:
-    fn = getattr(vc, name, None)
-    if fn is None:
-        pytest.skip(f"{name} not built yet")
-    assert fn.__doc__.startswith(f"{name}(")
+    assert getattr(vc, name).__doc__.startswith(f"{name}(")
 
 
 def _params(fn: object) -> list[tuple[str, object]]:
@@ -120,43 +127,61 @@ def _strip_annotations(line: str) -> str:
     return ", ".join(out) + ": 0"
 
 
-SIGNATURES = {
-    "mad": [("y", inspect.Parameter.empty)],
-    "compute_sr": [("yp", inspect.Parameter.empty), ("yt", inspect.Parameter.empty),
-                   ("eps", inspect.Parameter.empty)],
-    "mdl_score": [("yp", inspect.Parameter.empty), ("yt", inspect.Parameter.empty),
-                  ("k", inspect.Parameter.empty), ("H", 20)],
-    "mdl_score_reg": [("yp", inspect.Parameter.empty), ("yt", inspect.Parameter.empty),
-                      ("k", inspect.Parameter.empty), ("H", inspect.Parameter.empty),
-                      ("beta", inspect.Parameter.empty), ("R1", inspect.Parameter.empty),
-                      ("R2", inspect.Parameter.empty), ("gamma1", 0.0), ("gamma2", 0.0)],
-    "design_matrix_1d": [("deg", inspect.Parameter.empty), ("x", inspect.Parameter.empty)],
-    "smoothness_penalty_matrices_1d": [("deg", inspect.Parameter.empty),
-                                       ("x_min", inspect.Parameter.empty),
-                                       ("x_max", inspect.Parameter.empty), ("n_grid", 600)],
-    "boundary_reduce_1d": [("deg", inspect.Parameter.empty), ("x_min", inspect.Parameter.empty),
-                           ("x_max", inspect.Parameter.empty)],
-    "design_matrix_nd": [("multi_indices", inspect.Parameter.empty),
-                         ("X_cols", inspect.Parameter.empty)],
-    "build_penalty_matrices_nd": [("degrees", inspect.Parameter.empty),
-                                  ("bounds", inspect.Parameter.empty), ("n_grid_per_dim", 30)],
-    "ols": [("X", inspect.Parameter.empty), ("y", inspect.Parameter.empty)],
-    "fit_regularized_linear": [("Phi", inspect.Parameter.empty), ("y", inspect.Parameter.empty),
-                               ("R1", None), ("R2", None), ("gamma1", 0.0), ("gamma2", 0.0),
-                               ("ridge", 1e-10)],
-    "gibbs_entropy": [("energies", inspect.Parameter.empty), ("T", 1.0)],
-}
+def _stub_params(fn: ast.FunctionDef) -> list[tuple[str, object]]:
+    args = fn.args
+    # Plain parameters only, so that names and defaults say the whole signature.
+    assert not (args.posonlyargs or args.kwonlyargs or args.vararg or args.kwarg), fn.name
+    defaults = [inspect.Parameter.empty] * (len(args.args) - len(args.defaults))
+    defaults += [ast.literal_eval(d) for d in args.defaults]
+    return [(a.arg, d) for a, d in zip(args.args, defaults)]
+
+
+def stub_signatures() -> dict[str, list[tuple[str, object]]]:
+    """Parameters of every function and method of the stub, by qualified name."""
+    tree = ast.parse(STUB.read_text())
+    out = {}
+    for node in tree.body:
+        if isinstance(node, ast.FunctionDef):
+            out[node.name] = _stub_params(node)
+        elif isinstance(node, ast.ClassDef):
+            for item in node.body:
+                if isinstance(item, ast.FunctionDef) and not item.decorator_list:
+                    out[f"{node.name}.{item.name}"] = _stub_params(item)
+    return out
+
+
+SIGNATURES = stub_signatures()
+
+
+def test_stub_declares_every_function() -> None:
+    assert [name for name in SIGNATURES if "." not in name] == FUNCTIONS
+    assert {name for name in SIGNATURES if "." in name} == {
+        "TournamentMCMC.__init__", "TournamentMCMC.fit"}
 
 
 @pytest.mark.parametrize("name", list(SIGNATURES))
 def test_parameter_names_order_and_defaults(name: str) -> None:
-    fn = getattr(vc, name, None)
-    if fn is None:
-        pytest.skip(f"{name} not built yet")
+    fn = functools.reduce(getattr, name.split("."), vc)
     params = _params(fn)
     assert params == SIGNATURES[name]
     for (_, got), (_, want) in zip(params, SIGNATURES[name]):
         assert type(got) is type(want)
+
+
+def readme_signatures() -> dict[str, list[tuple[str, object]]]:
+    """The parameters in the README's reference headings, keyed like stub_signatures."""
+    out = {}
+    for name, args in re.findall(r"^#{3,4} `(\w+)\((.*?)\)", README.read_text(), re.M):
+        key = {"TournamentMCMC": "TournamentMCMC.__init__", "fit": "TournamentMCMC.fit"}.get(
+            name, name)
+        fn = ast.parse(f"def f(self, {args}): pass").body[0]
+        assert isinstance(fn, ast.FunctionDef)
+        out[key] = _stub_params(fn)[0 if "." in key else 1:]
+    return out
+
+
+def test_readme_headings_give_the_stub_signatures() -> None:
+    assert readme_signatures() == SIGNATURES
 
 
 # --- conversions --------------------------------------------------------------------------

@@ -1,20 +1,18 @@
 """The NumPy reference sampler against the compiled module, bit for bit.
 
-The reference in bench/reference_tournament.py is written independently of the compiled
+The reference in oracles/reference_tournament.py is written independently of the compiled
 sampler; in its exact mode it forms every sum in the order of Eigen's kernels, so that
 scores, Gibbs statistics and whole fits agree exactly (==, not approx).
 """
 
 import math
+from functools import partial
 
 import numpy as np
 import pytest
 
 import vexa_core
-
-from conftest import load_reference
-
-ref = load_reference()
+from oracles import reference_tournament as ref
 
 GIBBS_FIELDS = ("H", "Hmax", "He", "r_heat", "var_E", "T")
 
@@ -194,43 +192,71 @@ def test_without_deep_steps_the_best_chain_is_returned():
 
 # --- whole fits against the compiled sampler --------------------------------------
 
-FIT_CASES = {
-    # id: (data seed, n, p, penalties (gamma1, gamma2) or None, settings)
-    "plain-p3": (10, 40, 3, None, dict(n_chains=4, n_warmup=30, n_deep=40, n_elite=2)),
-    "penalties-p5": (
-        11, 80, 5, (0.05, 0.01), dict(n_chains=6, n_warmup=40, n_deep=60, n_elite=3)
-    ),
-    "R1-only-p4": (12, 50, 4, (0.2, 0.0), dict(n_chains=5, n_warmup=25, n_deep=50, n_elite=4)),
+
+def line_data(p, seed=5, n=40):
+    """y close to 0.8 x on [-1, 1], x in the first of p columns; R1 random, R2 the identity."""
+    rng = np.random.default_rng(seed)
+    x = np.linspace(-1.0, 1.0, n)
+    X = np.zeros((n, p))
+    if p:
+        X[:, 0] = x
+    y = 0.8 * x + 0.1 * rng.normal(size=n)
+    A = rng.normal(size=(p, p))
+    return X, y, A @ A.T / max(p, 1), np.eye(p)
+
+
+def topup_data():
     # p = 1 with warm-up 20 and seed 4: the elite after the diversity pass is positions
     # 0, 3, 4 and the top-up appends positions 3 and 4 again.
-    "topup-repeat": (
-        5, 30, 1, None, dict(n_chains=6, n_warmup=20, n_deep=30, n_elite=5, seed=4)
-    ),
-    "single-elite": (13, 30, 3, (0.1, 0.1), dict(n_chains=4, n_warmup=20, n_deep=30, n_elite=0)),
-    "no-deep": (14, 30, 3, None, dict(n_chains=5, n_warmup=20, n_deep=0, n_elite=3)),
-    "no-warmup": (15, 30, 2, None, dict(n_chains=5, n_warmup=0, n_deep=30, n_elite=3)),
-    "seed-wraps": (
-        16, 30, 3, (0.01, 0.02), dict(n_chains=4, n_warmup=20, n_deep=30, seed=2**64 - 1500)
-    ),
-    "one-row-p5": (17, 1, 5, None, dict(n_chains=4, n_warmup=20, n_deep=30, n_elite=2)),
-    "no-columns": (18, 20, 0, None, dict(n_chains=4, n_warmup=10, n_deep=10, n_elite=3)),
-    "p130": (19, 40, 130, (0.001, 0.0001), dict(n_chains=2, n_warmup=5, n_deep=5, n_elite=2)),
+    rng = np.random.default_rng(5)
+    X = rng.standard_normal((30, 1))
+    return X, X[:, 0] * 0.7 + 0.05 * rng.standard_normal(30), None, None
+
+
+def fit(n_chains, n_warmup, n_deep, n_elite, step_size=0.05, H_piH=20, seed=42):
+    return dict(n_chains=n_chains, n_warmup=n_warmup, n_deep=n_deep, n_elite=n_elite,
+                step_size=step_size, H_piH=H_piH, seed=seed)
+
+
+# id: (data, (gamma1, gamma2) or None for no penalties, sampler settings). "R2-only" passes
+# R1 = None; a NaN weight makes every energy NaN.
+LINE2 = partial(line_data, 2)
+FIT_CASES = {
+    "base": (LINE2, (0.05, 0.01), fit(6, 30, 50, 3)),
+    "odd-p-cache-carries-over": (partial(line_data, 3), (0.05, 0.01), fit(5, 25, 40, 3, 0.07, seed=9)),
+    "no-warmup": (LINE2, (0.05, 0.01), fit(5, 0, 40, 3, seed=7)),
+    "negative-warmup": (LINE2, (0.05, 0.01), fit(5, -4, 40, 3, seed=7)),
+    "no-deep": (LINE2, (0.05, 0.01), fit(6, 30, 0, 3)),
+    "negative-deep": (LINE2, (0.05, 0.01), fit(6, 30, -1, 3)),
+    "elite-zero": (LINE2, (0.05, 0.01), fit(6, 20, 40, 0, seed=1)),
+    "elite-negative": (LINE2, (0.05, 0.01), fit(6, 20, 40, -3, seed=1)),
+    "elite-all-chains": (LINE2, (0.05, 0.01), fit(4, 20, 30, 9, seed=1)),
+    "one-chain": (LINE2, (0.05, 0.01), fit(1, 20, 40, 5, seed=3)),
+    "step-zero": (LINE2, (0.05, 0.01), fit(4, 20, 30, 3, 0.0, seed=3)),
+    "step-negative": (LINE2, (0.05, 0.01), fit(4, 20, 30, 3, -0.05, seed=3)),
+    "no-penalties-ties": (LINE2, None, fit(6, 30, 80, 3, seed=11)),
+    "R2-only": (LINE2, (0.0, 0.2), fit(6, 30, 50, 3, seed=11)),
+    "H-one": (LINE2, (0.05, 0.01), fit(6, 30, 50, 3, H_piH=1, seed=11)),
+    "seed-wraps": (LINE2, (0.05, 0.01), fit(5, 20, 40, 3, seed=2**64 - 1)),
+    "no-coefficients": (partial(line_data, 0), (0.05, 0.01), fit(5, 10, 20, 3)),
+    "nan-weight": (LINE2, (math.nan, 0.01), fit(5, 10, 20, 3)),
+    "penalties-p5": (partial(problem, 11, 80, 5), (0.05, 0.01), fit(6, 40, 60, 3)),
+    "R1-weight-only-p4": (partial(problem, 12, 50, 4), (0.2, 0.0), fit(5, 25, 50, 4)),
+    "topup-repeat": (topup_data, None, fit(6, 20, 30, 5, seed=4)),
+    "one-row-p5": (partial(problem, 17, 1, 5), None, fit(4, 20, 30, 2)),
+    # 130 columns: the matrix-vector products take their columns in blocks.
+    "p130": (partial(problem, 19, 40, 130), (0.001, 0.0001), fit(2, 5, 5, 2)),
 }
 
 
 def case_data(case_id):
-    data_seed, n, p, gammas, settings = FIT_CASES[case_id]
-    if case_id == "topup-repeat":
-        rng = np.random.default_rng(data_seed)
-        X = rng.standard_normal((n, 1))
-        y = X[:, 0] * 0.7 + 0.05 * rng.standard_normal(n)
-        R1 = R2 = None
-    else:
-        X, y, R1, R2 = problem(data_seed, n, p)
-    g1, g2 = gammas if gammas else (0.0, 0.0)
+    data, gammas, settings = FIT_CASES[case_id]
+    X, y, R1, R2 = data()
     if gammas is None:
-        R1 = R2 = None
-    return X, y, R1, R2, g1, g2, settings
+        return X, y, None, None, 0.0, 0.0, settings
+    if case_id == "R2-only":
+        R1 = None
+    return X, y, R1, R2, *gammas, settings
 
 
 def test_topup_case_repeats_a_member():
@@ -244,12 +270,11 @@ def test_topup_case_repeats_a_member():
 
 @pytest.mark.parametrize("case_id", list(FIT_CASES))
 def test_fit_matches_compiled_sampler(case_id):
-    if not hasattr(vexa_core, "TournamentMCMC"):
-        pytest.skip("vexa_core has no TournamentMCMC yet")
     X, y, R1, R2, g1, g2, settings = case_data(case_id)
     beta, energy, gibbs = ref.tournament_fit(X, y, R1, R2, g1, g2, **settings, exact=True)
-    result = vexa_core.TournamentMCMC(**settings).fit(X, y, R1, R2, g1, g2)
-    assert [b.hex() for b in beta.tolist()] == [float(b).hex() for b in result.beta_mcmc]
+    result = vexa_core.TournamentMCMC(*settings.values()).fit(X, y, R1, R2, g1, g2)
+    assert result.beta_mcmc.tobytes() == beta.tobytes()
     assert same_bits(energy, result.energy)
     for field in GIBBS_FIELDS:
         assert same_bits(getattr(gibbs, field), getattr(result.gibbs, field)), field
+    assert (result.n_chains, result.n_elite) == (settings["n_chains"], settings["n_elite"])

@@ -1,11 +1,29 @@
 #include "basis/penalties_nd.hpp"
 
+#include "common/checks.hpp"
+
 #include <cstdint>
+#include <stdexcept>
+#include <string>
 #include <utility>
 
 namespace vexa {
 
 namespace {
+
+// The argument checks in their documented order; returns q. `q_by_q` matrices of
+// q x q are alive at once.
+Eigen::Index check_arguments(const std::vector<int>& degrees, const Bounds& bounds,
+                             int n_grid_per_dim, Eigen::Index q_by_q) {
+    if (degrees.size() != bounds.size()) throw std::invalid_argument("Dimension mismatch.");
+    require_nonnegative_degrees(degrees);
+    if (n_grid_per_dim < 2)
+        throw std::invalid_argument("n_grid_per_dim is " + std::to_string(n_grid_per_dim) +
+                                    " but must be at least 2");
+    const Eigen::Index q = tensor_basis_size(degrees);
+    require_allocatable(q, q, q_by_q);
+    return q;
+}
 
 // Gram matrices of one dimension on its grid, for derivative orders 0, 1, 2:
 // gram[o][k][l] = sum_i (d^o x^k / dx^o)(d^o x^l / dx^o) at point i. The entry is
@@ -76,7 +94,7 @@ void add_kronecker_term(Eigen::MatrixXd& S, const std::vector<DimensionGrams>& g
 PenaltiesND build_penalty_matrices_nd(const std::vector<int>& degrees, const Bounds& bounds,
                                       int n_grid_per_dim) {
     // R1, R2 and at most one Kronecker prefix of up to q x q are alive at once.
-    const Eigen::Index q = check_penalty_nd_args(degrees, bounds, n_grid_per_dim, 3);
+    const Eigen::Index q = check_arguments(degrees, bounds, n_grid_per_dim, 3);
     MultiIndexList M = enumerate_multi_indices(degrees);
     const double w = tensor_grid_weight(bounds, n_grid_per_dim);
     const std::size_t d = degrees.size();

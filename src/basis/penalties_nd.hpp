@@ -18,18 +18,15 @@ namespace vexa {
 
 using PenaltiesND = std::tuple<Eigen::MatrixXd, Eigen::MatrixXd, MultiIndexList>;
 
-// (R1, R2, multi-indices). On the full tensor grid each entry factorises,
+// (R1, R2, multi-indices). Checked first, in this order: "Dimension mismatch."
+// when degrees and bounds differ in length; a negative degree; n_grid_per_dim < 2
+// (ValueErrors); then q = prod (D_j + 1) and the q x q results must be
+// representable and fit in memory (MemoryError). Nothing is allocated before.
+// On the full tensor grid each entry factorises,
 //   sum_g prod_j T_j[g_j][m_j] T_j[g_j][m'_j] = prod_j (T_j' T_j)[m_j][m'_j],
 // so the matrices are sums of Kronecker products of small per-dimension Gram
 // matrices; no grid-sized matrix is formed and memory does not depend on G.
 PenaltiesND build_penalty_matrices_nd(const std::vector<int>& degrees, const Bounds& bounds,
                                       int n_grid_per_dim);
-
-// The same matrices by brute force: for every derivative pattern, the G^d x q
-// matrix B of basis derivatives at every grid point, added as w * B'B by a
-// selfadjoint rank update. The reference for the factorised form; memory grows
-// as G^d * q, and a grid that cannot be held is a MemoryError.
-PenaltiesND build_penalty_matrices_nd_grid(const std::vector<int>& degrees, const Bounds& bounds,
-                                           int n_grid_per_dim);
 
 }  // namespace vexa

@@ -12,14 +12,6 @@ namespace vexa {
 
 using Bounds = std::vector<std::pair<double, double>>;
 
-// Argument checks of the penalty builders, in this order: "Dimension mismatch."
-// when degrees and bounds differ in length; a negative degree; n_grid_per_dim < 2
-// (ValueErrors); then q = prod (D_j + 1) and the q x q results (with `q_by_q`
-// matrices of that size alive at once) must be representable and fit in memory
-// (MemoryError otherwise). Returns q. Nothing is allocated before this passes.
-Eigen::Index check_penalty_nd_args(const std::vector<int>& degrees, const Bounds& bounds,
-                                   int n_grid_per_dim, Eigen::Index q_by_q);
-
 // w = 1.0 * s_0 * s_1 * ... * s_{d-1}, multiplied in dimension order; 1.0 for d = 0.
 // A pair with hi < lo makes its s_j, and so w, negative.
 double tensor_grid_weight(const Bounds& bounds, int n_grid_per_dim);

@@ -3,7 +3,6 @@
 #include "common/checks.hpp"
 #include "fit/ldlt_solve.hpp"
 #include "kernels/cross_products.hpp"
-#include "stats/description_length.hpp"
 
 #include <Eigen/Cholesky>
 
@@ -13,13 +12,11 @@
 namespace vexa {
 
 Eigen::VectorXd fit_regularized_linear(const Eigen::MatrixXd& Phi, const Eigen::VectorXd& y,
-                                       const Eigen::MatrixXd* R1, const Eigen::MatrixXd* R2,
-                                       double gamma1, double gamma2, double ridge,
-                                       SimdPath path) {
+                                       const PenaltyTerms& terms, double ridge, SimdPath path) {
     const Eigen::Index p = Phi.cols();
     const Eigen::Index n = y.size();
     require_rows(Phi, "Phi", n, "y");
-    check_penalty_shapes(PenaltyTerms{R1, R2, gamma1, gamma2}, p, "Phi");
+    check_penalty_shapes(terms, p, "Phi");
     require_allocatable(p, p);
     // No coefficients: nothing to form or solve.
     if (p == 0) return Eigen::VectorXd();
@@ -41,14 +38,10 @@ Eigen::VectorXd fit_regularized_linear(const Eigen::MatrixXd& Phi, const Eigen::
 
     Eigen::MatrixXd A = products.topLeftCorner(p, p);
     A.diagonal().array() += ridge;
-    if (gamma1 != 0.0 && R1 != nullptr) {
-        const double s1 = static_cast<double>(n) * gamma1;
-        A += s1 * *R1;
-    }
-    if (gamma2 != 0.0 && R2 != nullptr) {
-        const double s2 = static_cast<double>(n) * gamma2;
-        A += s2 * *R2;
-    }
+    terms.for_each_used([&](const Eigen::MatrixXd& R, double gamma, const char*) {
+        const double scale = static_cast<double>(n) * gamma;
+        A += scale * R;
+    });
     const Eigen::VectorXd b = products.row(p).head(p).transpose();
 
     const Eigen::LDLT<Eigen::MatrixXd> ldlt(A);

@@ -1,6 +1,7 @@
 #pragma once
 // Ridge- and smoothness-penalized linear fit through the normal equations.
 
+#include "common/penalty_terms.hpp"
 #include "kernels/simd_path.hpp"
 
 #include <Eigen/Core>
@@ -9,16 +10,14 @@ namespace vexa {
 
 // Coefficients beta (length p) solving
 //   (PhiᵀPhi + ridge I + n gamma1 R1 + n gamma2 R2) beta = Phiᵀ y,
-// Phi: n x p, y: n, n = len(y). R1, R2 may be null (absent); a penalty is read
-// only when present and its weight is not 0.0 (NaN counts as non-zero), and then
-// must be p x p. Only the lower triangle of the system is read, so an asymmetric
+// Phi: n x p, y: n, n = len(y). The penalties read are those terms.for_each_used
+// visits, and they must be p x p. Only the lower triangle of the system is read, so an asymmetric
 // penalty contributes its lower triangle mirrored. The system is solved by LDLT
 // with the zero-pivot rule of ldlt_solve; a singular system is not an error.
 // ValueError for mismatched shapes, MemoryError when p x p cannot be allocated.
 // PhiᵀPhi and Phiᵀy are formed on `path`; every path gives the same bits.
 Eigen::VectorXd fit_regularized_linear(const Eigen::MatrixXd& Phi, const Eigen::VectorXd& y,
-                                       const Eigen::MatrixXd* R1, const Eigen::MatrixXd* R2,
-                                       double gamma1, double gamma2, double ridge,
+                                       const PenaltyTerms& terms, double ridge,
                                        SimdPath path = widest_simd_path());
 
 }  // namespace vexa

@@ -97,7 +97,8 @@ void cross_products(const double* const* columns, std::int64_t m, std::int64_t n
         const std::int64_t r1 = std::min(n, r0 + kRowBlock);
 #pragma omp for schedule(static) nowait
         for (std::int64_t t = 0; t < count; ++t)
-            step(columns, m, tiles[2 * t], tiles[2 * t + 1], r0, r1, work);
+            step(columns, m, tiles[static_cast<std::size_t>(2 * t)],
+                 tiles[static_cast<std::size_t>(2 * t + 1)], r0, r1, work);
     }
 
     for (std::int64_t k = 0; k < m; ++k)

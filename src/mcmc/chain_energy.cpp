@@ -22,9 +22,9 @@ double ChainEnergy::operator()(const Eigen::VectorXd& beta) {
 void ChainEnergy::operator()(const Eigen::VectorXd* const* betas, int group, double* energies) {
     if (group < 1 || group > kMaxLockstep)
         throw std::invalid_argument("a lockstep group holds 1 to 8 coefficient vectors");
-    const double* coefficients[kMaxLockstep];
+    const double* coefficients[kMaxLockstep] = {};
     for (int g = 0; g < group; ++g) coefficients[g] = betas[g]->data();
-    std::int64_t hits[kMaxLockstep];
+    std::int64_t hits[kMaxLockstep] = {};
     const Eigen::Index n = problem_.y.size();
     count_successes(problem_.X.data(), n, problem_.X.cols(), problem_.y.data(), problem_.eps,
                     coefficients, group, hits, problem_.path);

@@ -3,6 +3,7 @@
 #include "mcmc/lockstep.hpp"
 #include "mcmc/metropolis_chain.hpp"
 #include "mcmc/random_streams.hpp"
+#include "mcmc/sampler_constants.hpp"
 
 #include <omp.h>
 
@@ -15,8 +16,6 @@
 namespace vexa {
 
 namespace {
-
-constexpr double kDeepCooling = 0.9997;
 
 // One deep run of n_deep steps at temperature Td (advanced in place); `lowest`
 // takes a copy of every state strictly below it.
@@ -31,7 +30,7 @@ void refine_member(const EnergyProblem& problem, const ChainState& member,
             lowest.beta = chain.beta();
             lowest.energy = chain.energy();
         }
-        Td *= kDeepCooling;
+        Td *= sampler::kDeepCooling;
     }
 }
 
@@ -43,8 +42,8 @@ void refine_group(const EnergyProblem& problem, const std::vector<ChainState>& e
                   std::vector<ChainState>& lowest) {
     std::vector<MetropolisChain> group;
     group.reserve(static_cast<std::size_t>(size));
-    MetropolisChain* members[kMaxLockstep];
-    double T[kMaxLockstep];
+    MetropolisChain* members[kMaxLockstep] = {};
+    double T[kMaxLockstep] = {};
     for (int g = 0; g < size; ++g) {
         const std::size_t j = static_cast<std::size_t>(first + g);
         group.emplace_back(problem, deep_stream_seed(seed, first + g));
@@ -61,7 +60,7 @@ void refine_group(const EnergyProblem& problem, const std::vector<ChainState>& e
                 run_lowest.beta = members[g]->beta();
                 run_lowest.energy = members[g]->energy();
             }
-            T[g] *= kDeepCooling;
+            T[g] *= sampler::kDeepCooling;
         }
     }
 }
@@ -72,7 +71,7 @@ ChainState run_deep_phase(const EnergyProblem& problem, const std::vector<ChainS
                           std::int32_t n_deep, double step_size, std::uint64_t seed, double Td0,
                           DeepSchedule schedule) {
     if (elite.empty()) throw std::invalid_argument("the deep phase needs at least one elite member");
-    const double sigma = 0.3 * step_size;
+    const double sigma = sampler::kDeepStepFactor * step_size;
     ChainState best = elite.front();
     const std::size_t runs = elite.size();
 
@@ -91,7 +90,7 @@ ChainState run_deep_phase(const EnergyProblem& problem, const std::vector<ChainS
     double Td = Td0;
     for (std::size_t j = 0; j < runs; ++j) {
         start_T[j] = Td;
-        for (std::int32_t t = 0; t < n_deep; ++t) Td *= kDeepCooling;
+        for (std::int32_t t = 0; t < n_deep; ++t) Td *= sampler::kDeepCooling;
     }
     // Each run keeps the first state strictly below elite[0]'s energy that is its
     // own running minimum; merging in elite order with strict less-than then picks

@@ -1,5 +1,7 @@
 #include "mcmc/elite.hpp"
 
+#include "mcmc/sampler_constants.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -18,7 +20,8 @@ namespace {
 
 bool near_a_member(const ChainState& candidate, const std::vector<ChainState>& elite) {
     for (const ChainState& member : elite)
-        if ((candidate.beta - member.beta).norm() <= 0.1) return true;  // NaN: not near
+        if ((candidate.beta - member.beta).norm() <= sampler::kEliteMinDistance)
+            return true;  // a NaN distance is not near
     return false;
 }
 

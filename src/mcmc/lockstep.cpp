@@ -27,8 +27,8 @@ int lockstep_group_size(const Eigen::MatrixXd& X, std::int64_t count, int thread
 
 void step_in_lockstep(MetropolisChain* const* chains, int group, double sigma, const double* T,
                       ChainEnergy& energy) {
-    const Eigen::VectorXd* proposals[kMaxLockstep];
-    double energies[kMaxLockstep];
+    const Eigen::VectorXd* proposals[kMaxLockstep] = {};
+    double energies[kMaxLockstep] = {};
     for (int g = 0; g < group; ++g) proposals[g] = &chains[g]->propose(sigma);
     energy(proposals, group, energies);
     for (int g = 0; g < group; ++g) chains[g]->decide(energies[g], T[g]);

@@ -4,6 +4,7 @@
 #include "gibbs/gibbs_entropy.hpp"
 #include "mcmc/chain_energy.hpp"
 #include "mcmc/elite.hpp"
+#include "mcmc/sampler_constants.hpp"
 #include "mcmc/warmup.hpp"
 
 #include <cstddef>
@@ -44,12 +45,13 @@ MCMCResult TournamentMCMC::fit(const Eigen::MatrixXd& X, const Eigen::VectorXd& 
     Eigen::VectorXd final_energies(static_cast<Eigen::Index>(chains.size()));
     for (std::size_t c = 0; c < chains.size(); ++c)
         final_energies[static_cast<Eigen::Index>(c)] = chains[c].energy;
-    const GibbsResult gibbs = gibbs_entropy(final_energies, 1.0);
+    const GibbsResult gibbs = gibbs_entropy(final_energies, sampler::kStatisticsTemperature);
 
     rank_chains(chains);
     const std::vector<ChainState> elite = select_elite(chains, n_elite);
     ChainState best =
-        run_deep_phase(problem, elite, n_deep, step_size, seed, 0.5 * gibbs.r_heat, schedule);
+        run_deep_phase(problem, elite, n_deep, step_size, seed,
+                       sampler::kDeepStartHeatFactor * gibbs.r_heat, schedule);
     return MCMCResult{std::move(best.beta), best.energy, gibbs, n_chains, n_elite};
 }
 

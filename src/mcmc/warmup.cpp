@@ -4,6 +4,7 @@
 #include "mcmc/lockstep.hpp"
 #include "mcmc/metropolis_chain.hpp"
 #include "mcmc/random_streams.hpp"
+#include "mcmc/sampler_constants.hpp"
 
 #include <omp.h>
 
@@ -33,18 +34,18 @@ std::vector<ChainState> run_warmup(const EnergyProblem& problem, std::int32_t n_
             const int size = static_cast<int>(std::min<std::int64_t>(G, count - first));
             std::vector<MetropolisChain> group;
             group.reserve(static_cast<std::size_t>(size));
-            MetropolisChain* members[kMaxLockstep];
+            MetropolisChain* members[kMaxLockstep] = {};
             for (int g = 0; g < size; ++g) {
                 group.emplace_back(problem, chain_stream_seed(seed, first + g));
-                group.back().start_random(0.5);
+                group.back().start_random(sampler::kWarmupStartSigma);
             }
             for (int g = 0; g < size; ++g) members[g] = &group[static_cast<std::size_t>(g)];
             ChainEnergy energy(problem);
-            double T[kMaxLockstep];
-            std::fill(T, T + size, 2.0);
+            double T[kMaxLockstep] = {};
+            std::fill(T, T + size, sampler::kWarmupStartTemperature);
             for (std::int32_t i = 0; i < n_warmup; ++i) {
                 step_in_lockstep(members, size, step_size, T, energy);
-                for (int g = 0; g < size; ++g) T[g] *= 0.995;
+                for (int g = 0; g < size; ++g) T[g] *= sampler::kWarmupCooling;
             }
             for (int g = 0; g < size; ++g)
                 chains[static_cast<std::size_t>(first + g)] =

@@ -1,5 +1,5 @@
 #include "mcmc/tournament_mcmc.hpp"
-#include "module/optional_penalty.hpp"
+#include "module/penalty_arguments.hpp"
 #include "module/registrations.hpp"
 
 #include "module/eigen_conversion.hpp"
@@ -37,9 +37,8 @@ void register_mcmc(py::module_& m) {
             "fit",
             [](const TournamentMCMC& self, const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
                const py::object& R1, const py::object& R2, double gamma1, double gamma2) {
-                const auto r1 = optional_penalty(R1);
-                const auto r2 = optional_penalty(R2);
-                return self.fit(X, y, {pointer_or_null(r1), pointer_or_null(r2), gamma1, gamma2});
+                const PenaltyArguments penalties(R1, R2, gamma1, gamma2);
+                return self.fit(X, y, penalties.terms());
             },
             py::arg("X"), py::arg("y"), py::arg("R1") = py::none(), py::arg("R2") = py::none(),
             py::arg("gamma1") = 0.0, py::arg("gamma2") = 0.0);

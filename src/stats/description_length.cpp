@@ -4,7 +4,6 @@
 #include "stats/robust_stats.hpp"
 
 #include <cmath>
-#include <string>
 
 namespace vexa {
 
@@ -46,10 +45,9 @@ double mdl_score_from_rate(double model, double sr, Eigen::Index count,
     const double n = static_cast<double>(count);
     double base = model - n * std::log(sr);
     if (beta == nullptr || terms == nullptr) return base;
-    if (terms->gamma1 != 0.0 && terms->R1 != nullptr)
-        base = terms->gamma1 * quad_penalty(*beta, *terms->R1, work) + base;
-    if (terms->gamma2 != 0.0 && terms->R2 != nullptr)
-        base = terms->gamma2 * quad_penalty(*beta, *terms->R2, work) + base;
+    terms->for_each_used([&](const Eigen::MatrixXd& R, double gamma, const char*) {
+        base = gamma * quad_penalty(*beta, R, work) + base;
+    });
     return base;
 }
 
@@ -71,14 +69,6 @@ double mdl_score_reg(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, int k
     const PenaltyTerms terms{&R1, &R2, gamma1, gamma2};
     check_penalty_shapes(terms, beta.size(), "beta");
     return mdl_score_core(yp, yt, k, H, sr_eps(yt), &beta, &terms);
-}
-
-void check_penalty_shapes(const PenaltyTerms& terms, Eigen::Index p, const char* p_source) {
-    const std::string source = std::string(p_source) + " gives p = " + std::to_string(p);
-    if (terms.gamma1 != 0.0 && terms.R1 != nullptr)
-        require_square_penalty(*terms.R1, "R1", p, source);
-    if (terms.gamma2 != 0.0 && terms.R2 != nullptr)
-        require_square_penalty(*terms.R2, "R2", p, source);
 }
 
 }  // namespace vexa

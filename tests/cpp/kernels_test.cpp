@@ -90,7 +90,10 @@ TEST_P(SuccessCount, EveryPathReproducesTheColumnOrder) {
         for (int g = 0; g < c.group; ++g) {
             std::int64_t expected = 0;
             for (Eigen::Index i = 0; i < c.n; ++i)
-                expected += eps > std::abs(row_prediction(X, i, betas[g]) - noisy[i]) ? 1 : 0;
+                expected += eps > std::abs(row_prediction(X, i, betas[static_cast<std::size_t>(g)]) -
+                                           noisy[i])
+                                ? 1
+                                : 0;
             EXPECT_EQ(hits[g], expected) << "vector " << g;
         }
     }
@@ -101,10 +104,10 @@ INSTANTIATE_TEST_SUITE_P(Shapes, SuccessCount,
                                            CountCase{7, 3, 2}, CountCase{8, 8, 1},
                                            CountCase{9, 0, 3}, CountCase{500, 8, 1},
                                            CountCase{1003, 13, 8}, CountCase{64, 200, 5}),
-                         [](const ::testing::TestParamInfo<CountCase>& info) {
-                             return "n" + std::to_string(info.param.n) + "_p" +
-                                    std::to_string(info.param.p) + "_g" +
-                                    std::to_string(info.param.group);
+                         [](const ::testing::TestParamInfo<CountCase>& shape) {
+                             return "n" + std::to_string(shape.param.n) + "_p" +
+                                    std::to_string(shape.param.p) + "_g" +
+                                    std::to_string(shape.param.group);
                          });
 
 TEST(SuccessCount, NaNAndBoundaryDifferencesAreNoSuccess) {
@@ -147,7 +150,10 @@ TEST_P(CrossProducts, EveryPathFollowsTheLaneRule) {
         vexa::cross_products(columns.data(), m, n, out.data(), work.data(), path);
         for (Eigen::Index k = 0; k < m; ++k)
             for (Eigen::Index j = 0; j < m; ++j) {
-                const double expected = j >= k ? lane_rule(columns[j], columns[k], n) : -7.0;
+                const double expected =
+                    j >= k ? lane_rule(columns[static_cast<std::size_t>(j)],
+                                       columns[static_cast<std::size_t>(k)], n)
+                           : -7.0;
                 ASSERT_TRUE(same_bits(out(j, k), expected)) << "entry " << j << ", " << k;
             }
     }
@@ -165,11 +171,12 @@ TEST(SamePathBits, PenalizedFit) {
     const Eigen::MatrixXd Phi = random_matrix(2001, 12, gen);
     const Eigen::VectorXd y = random_matrix(2001, 1, gen);
     const Eigen::MatrixXd R = Eigen::MatrixXd::Identity(12, 12);
+    const vexa::PenaltyTerms terms{&R, nullptr, 1e-3, 0.0};
     const Eigen::VectorXd reference =
-        vexa::fit_regularized_linear(Phi, y, &R, nullptr, 1e-3, 0.0, 1e-10, SimdPath::baseline);
+        vexa::fit_regularized_linear(Phi, y, terms, 1e-10, SimdPath::baseline);
     for (SimdPath path : supported_paths()) {
         const Eigen::VectorXd beta =
-            vexa::fit_regularized_linear(Phi, y, &R, nullptr, 1e-3, 0.0, 1e-10, path);
+            vexa::fit_regularized_linear(Phi, y, terms, 1e-10, path);
         for (Eigen::Index i = 0; i < beta.size(); ++i)
             EXPECT_TRUE(same_bits(beta[i], reference[i])) << vexa::simd_path_name(path);
     }

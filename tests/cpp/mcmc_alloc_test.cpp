@@ -159,8 +159,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, SteadyState,
                                            StepCase{"no_penalties", 500, 8, false},
                                            StepCase{"wide", 40, 30, true},
                                            StepCase{"no_coefficients", 50, 0, true}),
-                         [](const ::testing::TestParamInfo<StepCase>& info) {
-                             return info.param.name;
+                         [](const ::testing::TestParamInfo<StepCase>& test) {
+                             return test.param.name;
                          });
 
 // Whole phases: the allocation count does not grow with the number of steps, so

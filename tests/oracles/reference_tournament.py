@@ -2,7 +2,7 @@
 
 Two uses:
 
-* the peer that ``bench/`` times against ``vexa_core.TournamentMCMC.fit``: NumPy arrays,
+* the peer that ``bench/run.py`` times against ``vexa_core.TournamentMCMC.fit``: NumPy arrays,
   ``X @ beta`` through NumPy, a plain Python loop over the Metropolis steps;
 * an oracle for the compiled sampler: with ``exact=True`` every sum that feeds an energy
   is formed in the same order as the compiled module (x86-64, no FMA,
