@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
     const struct {
         vexa::SimdPath path;
         int width;
-    } paths[] = {{vexa::SimdPath::baseline, 2}, {vexa::SimdPath::avx2, 4}, {vexa::SimdPath::avx512, 8}};
+    } paths[] = {
+        {vexa::SimdPath::baseline, 2}, {vexa::SimdPath::avx2, 4}, {vexa::SimdPath::avx512, 8}};
     for (const auto& entry : paths) {
         if (!vexa::simd_path_supported(entry.path)) continue;
         const vexa::EnergyProblem problem{X, y, 20, vexa::sr_eps(y), terms, entry.path};

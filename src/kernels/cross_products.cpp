@@ -29,8 +29,8 @@ std::int64_t padded(std::int64_t m) { return (m + kGridStep - 1) / kGridStep * k
 namespace baseline {
 constexpr int kPartBytes = 16;
 constexpr int kTile = 2;
-#include "kernels/lanes.inc"
 #include "kernels/cross_products_body.inc"
+#include "kernels/lanes.inc"
 }  // namespace baseline
 
 #if VEXA_X86_DISPATCH
@@ -39,8 +39,8 @@ constexpr int kTile = 2;
 namespace avx2 {
 constexpr int kPartBytes = 32;
 constexpr int kTile = 2;
-#include "kernels/lanes.inc"
 #include "kernels/cross_products_body.inc"
+#include "kernels/lanes.inc"
 }  // namespace avx2
 #pragma GCC pop_options
 
@@ -49,14 +49,14 @@ constexpr int kTile = 2;
 namespace avx512 {
 constexpr int kPartBytes = 64;
 constexpr int kTile = 4;
-#include "kernels/lanes.inc"
 #include "kernels/cross_products_body.inc"
+#include "kernels/lanes.inc"
 }  // namespace avx512
 #pragma GCC pop_options
 #endif
 
 using TileStep = void (*)(const double* const*, std::int64_t, std::int64_t, std::int64_t,
-                         std::int64_t, std::int64_t, double*);
+                          std::int64_t, std::int64_t, double*);
 
 }  // namespace
 
@@ -90,8 +90,8 @@ void cross_products(const double* const* columns, std::int64_t m, std::int64_t n
     // (the static schedule gives a tile the same thread in every block), so
     // the sums are the same for every team size. Row blocks are multiples of
     // the lane count, so row i always meets lane i mod 8.
-    const bool parallel = static_cast<double>(n) * static_cast<double>(count * T * T) >=
-                          kParallelProducts;
+    const bool parallel =
+        static_cast<double>(n) * static_cast<double>(count * T * T) >= kParallelProducts;
 #pragma omp parallel if (parallel)
     for (std::int64_t r0 = 0; r0 < n; r0 += kRowBlock) {
         const std::int64_t r1 = std::min(n, r0 + kRowBlock);

@@ -6,19 +6,19 @@ namespace vexa {
 
 bool simd_path_supported(SimdPath path) {
     switch (path) {
-    case SimdPath::baseline:
-        return true;
+        case SimdPath::baseline:
+            return true;
 #if VEXA_X86_DISPATCH
-    case SimdPath::avx2:
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2");
-    case SimdPath::avx512:
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx512f");
+        case SimdPath::avx2:
+            __builtin_cpu_init();
+            return __builtin_cpu_supports("avx2");
+        case SimdPath::avx512:
+            __builtin_cpu_init();
+            return __builtin_cpu_supports("avx512f");
 #else
-    case SimdPath::avx2:
-    case SimdPath::avx512:
-        return false;
+        case SimdPath::avx2:
+        case SimdPath::avx512:
+            return false;
 #endif
     }
     return false;
@@ -32,12 +32,12 @@ SimdPath widest_simd_path() {
 
 const char* simd_path_name(SimdPath path) {
     switch (path) {
-    case SimdPath::baseline:
-        return "baseline";
-    case SimdPath::avx2:
-        return "avx2";
-    case SimdPath::avx512:
-        return "avx512";
+        case SimdPath::baseline:
+            return "baseline";
+        case SimdPath::avx2:
+            return "avx2";
+        case SimdPath::avx512:
+            return "avx512";
     }
     return "unknown";
 }

@@ -54,10 +54,13 @@ void count_successes(const double* X, std::int64_t n, std::int64_t p, const doub
                                     simd_path_name(path) + " path");
     switch (path) {
 #if VEXA_X86_DISPATCH
-    case SimdPath::avx512: return avx512::count_any_group(X, n, p, y, eps, betas, group, hits);
-    case SimdPath::avx2: return avx2::count_any_group(X, n, p, y, eps, betas, group, hits);
+        case SimdPath::avx512:
+            return avx512::count_any_group(X, n, p, y, eps, betas, group, hits);
+        case SimdPath::avx2:
+            return avx2::count_any_group(X, n, p, y, eps, betas, group, hits);
 #endif
-    default: return baseline::count_any_group(X, n, p, y, eps, betas, group, hits);
+        default:
+            return baseline::count_any_group(X, n, p, y, eps, betas, group, hits);
     }
 }
 

@@ -12,11 +12,11 @@ namespace vexa {
 
 // Read-only data shared by every energy evaluation of one fit (and by all threads).
 struct EnergyProblem {
-    const Eigen::MatrixXd& X;  // n x p, one column per coefficient
-    const Eigen::VectorXd& y;  // n observations
-    int H;                     // resolution of the model cost
-    double eps;                // sr_eps(y), formed once per fit
-    PenaltyTerms terms;        // absent penalties are null
+    const Eigen::MatrixXd& X;            // n x p, one column per coefficient
+    const Eigen::VectorXd& y;            // n observations
+    int H;                               // resolution of the model cost
+    double eps;                          // sr_eps(y), formed once per fit
+    PenaltyTerms terms;                  // absent penalties are null
     SimdPath path = widest_simd_path();  // instruction set of the success count
 };
 

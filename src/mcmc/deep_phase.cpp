@@ -70,7 +70,8 @@ void refine_group(const EnergyProblem& problem, const std::vector<ChainState>& e
 ChainState run_deep_phase(const EnergyProblem& problem, const std::vector<ChainState>& elite,
                           std::int32_t n_deep, double step_size, std::uint64_t seed, double Td0,
                           DeepSchedule schedule) {
-    if (elite.empty()) throw std::invalid_argument("the deep phase needs at least one elite member");
+    if (elite.empty())
+        throw std::invalid_argument("the deep phase needs at least one elite member");
     const double sigma = sampler::kDeepStepFactor * step_size;
     ChainState best = elite.front();
     const std::size_t runs = elite.size();

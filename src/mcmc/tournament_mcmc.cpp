@@ -23,8 +23,7 @@ void check_arguments(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
     require_rows(X, "X", y.size(), "y");
     // The coefficient count is the score's k, a 32-bit int.
     if (X.cols() > std::numeric_limits<int>::max())
-        throw std::invalid_argument("X has " + std::to_string(X.cols()) +
-                                    " columns but at most " +
+        throw std::invalid_argument("X has " + std::to_string(X.cols()) + " columns but at most " +
                                     std::to_string(std::numeric_limits<int>::max()) +
                                     " are supported");
     check_penalty_shapes(terms, X.cols(), "X");
@@ -49,9 +48,8 @@ MCMCResult TournamentMCMC::fit(const Eigen::MatrixXd& X, const Eigen::VectorXd& 
 
     rank_chains(chains);
     const std::vector<ChainState> elite = select_elite(chains, n_elite);
-    ChainState best =
-        run_deep_phase(problem, elite, n_deep, step_size, seed,
-                       sampler::kDeepStartHeatFactor * gibbs.r_heat, schedule);
+    ChainState best = run_deep_phase(problem, elite, n_deep, step_size, seed,
+                                     sampler::kDeepStartHeatFactor * gibbs.r_heat, schedule);
     return MCMCResult{std::move(best.beta), best.energy, gibbs, n_chains, n_elite};
 }
 

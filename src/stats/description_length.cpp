@@ -12,8 +12,7 @@ double sr_eps(const Eigen::VectorXd& yt) {
     return m > 0 ? 0.4 * m : 0.4 * 1.0;  // a NaN spread is not positive
 }
 
-double quad_penalty(const Eigen::VectorXd& beta, const Eigen::MatrixXd& R,
-                    Eigen::VectorXd& work) {
+double quad_penalty(const Eigen::VectorXd& beta, const Eigen::MatrixXd& R, Eigen::VectorXd& work) {
     const Eigen::Index m = R.rows();
     if (m == 0) return 0.0;
     if (work.size() != m) work.resize(m);
@@ -39,9 +38,8 @@ double model_cost(Eigen::Index count, int k, int H) {
     return (C / n) * static_cast<double>(k);
 }
 
-double mdl_score_from_rate(double model, double sr, Eigen::Index count,
-                           const Eigen::VectorXd* beta, const PenaltyTerms* terms,
-                           Eigen::VectorXd& work) {
+double mdl_score_from_rate(double model, double sr, Eigen::Index count, const Eigen::VectorXd* beta,
+                           const PenaltyTerms* terms, Eigen::VectorXd& work) {
     const double n = static_cast<double>(count);
     double base = model - n * std::log(sr);
     if (beta == nullptr || terms == nullptr) return base;

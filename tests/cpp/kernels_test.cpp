@@ -85,15 +85,16 @@ TEST_P(SuccessCount, EveryPathReproducesTheColumnOrder) {
         EXPECT_EQ(hits[0], c.n);
 
         const double eps = 0.7;
-        vexa::count_successes(X.data(), c.n, c.p, noisy.data(), eps, pointers.data(), c.group,
-                              hits, path);
+        vexa::count_successes(X.data(), c.n, c.p, noisy.data(), eps, pointers.data(), c.group, hits,
+                              path);
         for (int g = 0; g < c.group; ++g) {
             std::int64_t expected = 0;
             for (Eigen::Index i = 0; i < c.n; ++i)
-                expected += eps > std::abs(row_prediction(X, i, betas[static_cast<std::size_t>(g)]) -
-                                           noisy[i])
-                                ? 1
-                                : 0;
+                expected +=
+                    eps > std::abs(row_prediction(X, i, betas[static_cast<std::size_t>(g)]) -
+                                   noisy[i])
+                        ? 1
+                        : 0;
             EXPECT_EQ(hits[g], expected) << "vector " << g;
         }
     }
@@ -129,11 +130,11 @@ TEST(SuccessCount, NaNAndBoundaryDifferencesAreNoSuccess) {
 double lane_rule(const double* a, const double* b, Eigen::Index n) {
     double lane[8] = {};
     for (Eigen::Index i = 0; i < n; ++i) lane[i % 8] = lane[i % 8] + a[i] * b[i];
-    return ((lane[0] + lane[4]) + (lane[2] + lane[6])) + ((lane[1] + lane[5]) + (lane[3] + lane[7]));
+    return ((lane[0] + lane[4]) + (lane[2] + lane[6])) +
+           ((lane[1] + lane[5]) + (lane[3] + lane[7]));
 }
 
-class CrossProducts
-    : public ::testing::TestWithParam<std::tuple<Eigen::Index, Eigen::Index>> {};
+class CrossProducts : public ::testing::TestWithParam<std::tuple<Eigen::Index, Eigen::Index>> {};
 
 // Row counts cross the lane width and the row blocking; column counts are not
 // multiples of any tile size.
@@ -150,10 +151,9 @@ TEST_P(CrossProducts, EveryPathFollowsTheLaneRule) {
         vexa::cross_products(columns.data(), m, n, out.data(), work.data(), path);
         for (Eigen::Index k = 0; k < m; ++k)
             for (Eigen::Index j = 0; j < m; ++j) {
-                const double expected =
-                    j >= k ? lane_rule(columns[static_cast<std::size_t>(j)],
-                                       columns[static_cast<std::size_t>(k)], n)
-                           : -7.0;
+                const double expected = j >= k ? lane_rule(columns[static_cast<std::size_t>(j)],
+                                                           columns[static_cast<std::size_t>(k)], n)
+                                               : -7.0;
                 ASSERT_TRUE(same_bits(out(j, k), expected)) << "entry " << j << ", " << k;
             }
     }
@@ -175,8 +175,7 @@ TEST(SamePathBits, PenalizedFit) {
     const Eigen::VectorXd reference =
         vexa::fit_regularized_linear(Phi, y, terms, 1e-10, SimdPath::baseline);
     for (SimdPath path : supported_paths()) {
-        const Eigen::VectorXd beta =
-            vexa::fit_regularized_linear(Phi, y, terms, 1e-10, path);
+        const Eigen::VectorXd beta = vexa::fit_regularized_linear(Phi, y, terms, 1e-10, path);
         for (Eigen::Index i = 0; i < beta.size(); ++i)
             EXPECT_TRUE(same_bits(beta[i], reference[i])) << vexa::simd_path_name(path);
     }
@@ -189,8 +188,8 @@ TEST_P(SamePathFits, TournamentFit) {
     const Eigen::Index p = 10;
     std::mt19937_64 gen(5);
     const Eigen::MatrixXd X = random_matrix(n, p, gen);
-    const Eigen::VectorXd y = X * Eigen::VectorXd::LinSpaced(p, -1.0, 1.0) +
-                              0.3 * random_matrix(n, 1, gen);
+    const Eigen::VectorXd y =
+        X * Eigen::VectorXd::LinSpaced(p, -1.0, 1.0) + 0.3 * random_matrix(n, 1, gen);
     const Eigen::MatrixXd R = Eigen::MatrixXd::Identity(p, p);
     const vexa::PenaltyTerms terms{&R, &R, 1e-3, 1e-4};
     const vexa::TournamentMCMC settings{7, 12, 30, 3, 0.05, 20, 9u};

@@ -29,9 +29,9 @@ Summation orders mirrored in exact mode:
   remaining pair x[m4], x[m4 + 1] is added to them, the two lanes are added, and the
   last odd term is added at the end. Fewer than four terms reduce left to right.
 
-The building blocks (``predict``, ``matvec``, ``quad_penalty``, ``mdl_score_core``, ``gibbs_entropy``)
-default to exact=True; ``tournament_fit`` and the sampler stages default to exact=False,
-the benchmark peer.
+The building blocks (``predict``, ``matvec``, ``quad_penalty``, ``mdl_score_core``,
+``gibbs_entropy``) default to exact=True; ``tournament_fit`` and the sampler stages default
+to exact=False, the benchmark peer.
 
 Scalar arithmetic uses Python floats (IEEE doubles) and ``math.log`` / ``math.exp`` /
 ``math.sqrt`` of the same C library that the compiled module calls, never NumPy's own
