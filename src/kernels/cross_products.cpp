@@ -30,7 +30,6 @@ namespace baseline {
 constexpr int kPartBytes = 16;
 constexpr int kTile = 2;
 #include "kernels/cross_products_body.inc"
-#include "kernels/lanes.inc"
 }  // namespace baseline
 
 #if VEXA_X86_DISPATCH
@@ -40,7 +39,6 @@ namespace avx2 {
 constexpr int kPartBytes = 32;
 constexpr int kTile = 2;
 #include "kernels/cross_products_body.inc"
-#include "kernels/lanes.inc"
 }  // namespace avx2
 #pragma GCC pop_options
 
@@ -50,7 +48,6 @@ namespace avx512 {
 constexpr int kPartBytes = 64;
 constexpr int kTile = 4;
 #include "kernels/cross_products_body.inc"
-#include "kernels/lanes.inc"
 }  // namespace avx512
 #pragma GCC pop_options
 #endif

@@ -17,7 +17,6 @@ namespace {
 namespace baseline {
 constexpr int kPartBytes = 16;
 constexpr int kAccumulators = 2;
-#include "kernels/lanes.inc"
 #include "kernels/success_count_body.inc"
 }  // namespace baseline
 
@@ -27,7 +26,6 @@ constexpr int kAccumulators = 2;
 namespace avx2 {
 constexpr int kPartBytes = 32;
 constexpr int kAccumulators = 4;
-#include "kernels/lanes.inc"
 #include "kernels/success_count_body.inc"
 }  // namespace avx2
 #pragma GCC pop_options
@@ -37,7 +35,6 @@ constexpr int kAccumulators = 4;
 namespace avx512 {
 constexpr int kPartBytes = 64;
 constexpr int kAccumulators = 16;
-#include "kernels/lanes.inc"
 #include "kernels/success_count_body.inc"
 }  // namespace avx512
 #pragma GCC pop_options
