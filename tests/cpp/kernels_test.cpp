@@ -163,6 +163,31 @@ INSTANTIATE_TEST_SUITE_P(Shapes, CrossProducts,
                          ::testing::Combine(::testing::Values(0, 3, 8, 517, 1500),
                                             ::testing::Values(1, 2, 5, 41)));
 
+// Large enough for the tiles to be spread over the team: every team size gives
+// the lane rule's bits.
+TEST(CrossProducts, SameBitsForEveryTeamSize) {
+    const Eigen::Index n = 20000;
+    const Eigen::Index m = 21;
+    std::mt19937_64 gen(11);
+    const Eigen::MatrixXd C = random_matrix(n, m, gen);
+    std::vector<const double*> columns;
+    for (Eigen::Index j = 0; j < m; ++j) columns.push_back(C.col(j).data());
+    std::vector<double> work(static_cast<std::size_t>(vexa::cross_products_work(m)));
+    const int saved = omp_get_max_threads();
+    for (int threads : {1, 2, 3}) {
+        omp_set_num_threads(threads);
+        Eigen::MatrixXd out = Eigen::MatrixXd::Zero(m, m);
+        vexa::cross_products(columns.data(), m, n, out.data(), work.data());
+        for (Eigen::Index k = 0; k < m; ++k)
+            for (Eigen::Index j = k; j < m; ++j)
+                ASSERT_TRUE(
+                    same_bits(out(j, k), lane_rule(columns[static_cast<std::size_t>(j)],
+                                                   columns[static_cast<std::size_t>(k)], n)))
+                    << "threads " << threads << ", entry " << j << ", " << k;
+    }
+    omp_set_num_threads(saved);
+}
+
 // Whole operations: the penalized fit and the sampler give the same bits on
 // every path (and, for the sampler, every team size), also when X is large
 // enough for the chains to move in lockstep groups.
