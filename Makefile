@@ -37,9 +37,9 @@ system-deps:
 
 $(VENV)/.deps-installed: pyproject.toml Makefile
 	$(PYTHON) -m venv $(VENV)
-	$(PY) -m pip install --quiet "scikit-build-core>=0.10" "pybind11>=3.0,<4" \
+	$(PY) -m pip install --quiet "scikit-build-core>=0.10" "pybind11>=3.1,<3.2" \
 	    "numpy>=1.7" "pytest>=7" "hypothesis>=6" "scipy>=1.7" "mypy>=1.8" "threadpoolctl>=3" \
-	    "matplotlib>=3.5" "cmake>=3.18" "ninja"
+	    "matplotlib>=3.5" "cmake>=3.18" "ninja" "dask[distributed]>=2023.1"
 	touch $@
 
 venv: system-deps $(VENV)/.deps-installed

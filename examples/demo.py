@@ -5,7 +5,9 @@ penalized fit and by the tournament sampler; each fit is scored with the
 regularized description length (lower is better). Prints a table and writes a
 picture (data, fits and the sampler's progress) when matplotlib is installed.
 
-    python examples/demo.py [--dim 2] [--out demo.png] [--no-plot]
+    python examples/demo.py [--dim 2] [--out FILE] [--no-plot]
+
+The picture goes to FILE, by default demo.png (demo_2d.png with --dim 2).
 """
 
 from __future__ import annotations
@@ -51,13 +53,17 @@ class Fit:
     rms: float      # root-mean-square distance to the noise-free curve
 
 
-def synthetic_1d(rng: np.random.Generator, n: int = 80) -> tuple[Array, Array, Array]:
+def synthetic_1d(rng: np.random.Generator,
+                 n: int = 80) -> tuple[Array, Array, Array, npt.NDArray[np.bool_]]:
+    """x, y, the noise-free curve at x, and which points are outliers."""
     x = np.sort(rng.uniform(-1.0, 1.0, size=n))
     truth = np.sin(2.5 * x) + 0.3 * x**2
     y = truth + 0.15 * rng.normal(size=n)
     outliers = rng.choice(n, size=4, replace=False)
     y[outliers] += rng.choice([-1.0, 1.0], size=4) * rng.uniform(0.8, 1.5, size=4)
-    return x, y, truth
+    is_outlier = np.zeros(n, dtype=bool)
+    is_outlier[outliers] = True
+    return x, y, truth, is_outlier
 
 
 def synthetic_2d(rng: np.random.Generator, n: int = 400) -> tuple[Array, Array, Array, Array]:
@@ -115,7 +121,7 @@ def print_table(fits: Sequence[Fit], mcmc: vc.MCMCResult) -> None:
 
 def run_1d(out: Path | None) -> None:
     rng = np.random.default_rng(SEED)
-    x, y, truth = synthetic_1d(rng)
+    x, y, truth, outlier = synthetic_1d(rng)
     deg = 12
     R1, R2 = vc.smoothness_penalty_matrices_1d(deg, -1.0, 1.0)
     # The curvature weight is what tames the high-degree least-squares wiggles.
@@ -132,13 +138,18 @@ def run_1d(out: Path | None) -> None:
     if plt is None:
         return
     fig, (ax, ax_e) = plt.subplots(1, 2, figsize=(12, 4.5))
-    ax.scatter(x, y, s=10, color="0.6", label="data")
+    ax.scatter(x[~outlier], y[~outlier], s=10, color="0.6", label="data")
+    ax.scatter(x[outlier], y[outlier], s=30, marker="x", color="r", label="outliers")
     grid = np.linspace(-1, 1, 400)
     ax.plot(grid, np.sin(2.5 * grid) + 0.3 * grid**2, "k--", lw=1, label="noise-free curve")
     G = vc.design_matrix_1d(deg, grid)
     for f in fits:
         ax.plot(grid, G @ f.beta, lw=1.6, label=f"{f.method} (score {f.score:.2f})")
-    ax.set_ylim(truth.min() - 0.6, truth.max() + 0.6)
+    # Every data point stays in view; a fit that runs off near the ends is cut instead.
+    margin = 0.1 * (y.max() - y.min())
+    ax.set_ylim(y.min() - margin, y.max() + margin)
+    ax.set_xlabel("x")
+    ax.set_ylabel("y")
     ax.set_title("data and fits (regularized description length)")
     ax.legend(fontsize=8, loc="upper left")
     draw_energies(ax_e, prob, fits)

@@ -1,9 +1,13 @@
-"""Many independent fits across processes.
+"""Many independent fits, in this process, across processes or on a Dask cluster.
 
 vexa_core's classes do not pickle, so each worker returns plain NumPy arrays and
-floats. Every fit is reproducible from its seed, whatever process runs it.
+floats. Every fit is reproducible from its seed, whatever process runs it: the
+example fits every data set in this process as well and checks that the other
+schedulers give the same bits.
 
-    python examples/many_fits.py [--datasets 8] [--workers 2]
+    python examples/many_fits.py [--scheduler {inprocess,processes,dask}]
+        [--address tcp://HOST:8786] [--datasets 8] [--workers 2] [--points 200]
+        [--n-warmup 3000] [--n-deep 10000]
 """
 
 from __future__ import annotations
@@ -11,7 +15,8 @@ from __future__ import annotations
 import argparse
 import multiprocessing
 import os
-from collections.abc import Iterator
+import time
+from collections.abc import Callable, Iterator
 from concurrent.futures import ProcessPoolExecutor
 from contextlib import contextmanager
 from functools import partial
@@ -22,28 +27,35 @@ import numpy.typing as npt
 import vexa_core as vc
 
 DEG = 5
-Result = tuple[int, npt.NDArray[np.float64], float, float]
+Array = npt.NDArray[np.float64]
+Result = tuple[int, Array, float, float]
 
 
-def make_dataset(seed: int, n: int = 200) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]:
+def make_dataset(seed: int, n: int = 200) -> tuple[Array, Array]:
     rng = np.random.default_rng(seed)
     x = rng.uniform(-1.0, 1.0, size=n)
     y = np.sin(2.0 * x + rng.uniform(0, 1)) + 0.1 * rng.normal(size=n)
     return x, y
 
 
-def fit_one(seed: int, n_warmup: int = 1000, n_deep: int = 3000) -> Result:
+def fit_one(seed: int, n_warmup: int = 3000, n_deep: int = 10000, points: int = 200) -> Result:
     """Fit data set `seed`; returns (seed, beta, energy, r_heat) as plain values.
 
-    The search is longer than the sampler's defaults: a fit of this size takes about
-    ten milliseconds, and shorter searches stop well short of the least-squares score."""
-    x, y = make_dataset(seed)
+    The search is much longer than the sampler's defaults: on these data sets the
+    tolerance is about the size of the noise, and shorter searches can stop above the
+    least-squares score (examples/sampler_vs_fits.py shows data set 4)."""
+    x, y = make_dataset(seed, points)
     Phi = vc.design_matrix_1d(DEG, x)
     R1, R2 = vc.smoothness_penalty_matrices_1d(DEG, -1.0, 1.0)
     result = vc.TournamentMCMC(n_warmup=n_warmup, n_deep=n_deep, seed=seed).fit(
         Phi, y, R1, R2, 1e-4, 1e-6)
     # beta_mcmc is a read-only view into the result: hand back an array of its own.
     return seed, np.array(result.beta_mcmc), result.energy, result.gibbs.r_heat
+
+
+def fit_in_process(seeds: list[int], **settings: int) -> list[Result]:
+    """fit_one for every seed, one after another; the sampler uses its OpenMP team."""
+    return [fit_one(seed, **settings) for seed in seeds]
 
 
 @contextmanager
@@ -66,10 +78,67 @@ def single_threaded_pool(workers: int) -> Iterator[ProcessPoolExecutor]:
             os.environ["OMP_NUM_THREADS"] = saved
 
 
-def fit_many(seeds: list[int], workers: int, **kwargs: int) -> list[Result]:
-    """fit_one for every seed, in the order of `seeds`; kwargs go to fit_one."""
+def fit_in_processes(seeds: list[int], workers: int, **settings: int) -> list[Result]:
+    """fit_one for every seed on a pool of single-threaded processes, in the order of `seeds`."""
     with single_threaded_pool(workers) as pool:
-        return list(pool.map(partial(fit_one, **kwargs), seeds))
+        return list(pool.map(partial(fit_one, **settings), seeds))
+
+
+def fit_on_dask(seeds: list[int], workers: int, address: str | None,
+                **settings: int) -> list[Result]:
+    """fit_one for every seed on a Dask cluster, in the order of `seeds`.
+
+    Without an address a LocalCluster of `workers` single-threaded worker processes
+    starts on 127.0.0.1 and stops afterwards; with one, the fits go to that running
+    cluster. The time to start a local cluster is reported apart from the fits."""
+    from dask.distributed import Client, LocalCluster
+
+    start = time.perf_counter()
+    if address is None:
+        # Every worker process gets OMP_NUM_THREADS=1 before it loads the module.
+        cluster = LocalCluster(host="127.0.0.1", n_workers=workers, threads_per_worker=1,
+                               processes=True, dashboard_address=None,
+                               env={"OMP_NUM_THREADS": "1"})
+        client = Client(cluster)
+    else:
+        cluster = None
+        client = Client(address)
+    try:
+        # Loading the module in every worker counts as part of the start.
+        client.run(load_module)
+        print(f"dask: {'connected to ' + address if address else 'started a local cluster'} "
+              f"in {time.perf_counter() - start:.2f} s")
+        report_worker_threads(client.run(os.environ.get, "OMP_NUM_THREADS"))
+        start = time.perf_counter()
+        results: list[Result] = client.gather(client.map(partial(fit_one, **settings), seeds))
+        print(f"dask: the fits took {time.perf_counter() - start:.2f} s on the running cluster")
+        return results
+    finally:
+        client.close()
+        if cluster is not None:
+            cluster.close()
+
+
+def load_module() -> str:
+    """Run in a worker: load vexa_core there (and its OpenMP runtime) before any fit."""
+    return vc.__name__
+
+
+def report_worker_threads(setting_by_worker: dict[str, str | None]) -> None:
+    """Say how many OpenMP threads the workers run with; more than one per worker
+    process oversubscribes the cores (results stay identical, only slower)."""
+    values = sorted({str(v) for v in setting_by_worker.values()})
+    print(f"dask: {len(setting_by_worker)} workers, OMP_NUM_THREADS={','.join(values)}")
+    if values != ["1"]:
+        print("dask: warning: start the workers with OMP_NUM_THREADS=1 (a nanny sets it "
+              "unless its configuration was changed)")
+
+
+def identical(a: list[Result], b: list[Result]) -> bool:
+    """Same seeds, coefficient bits, energies and heat ratios, in the same order."""
+    return len(a) == len(b) and all(
+        ra[0] == rb[0] and ra[1].tobytes() == rb[1].tobytes() and ra[2:] == rb[2:]
+        for ra, rb in zip(a, b))
 
 
 def available_cpus() -> int:
@@ -79,16 +148,51 @@ def available_cpus() -> int:
         return os.cpu_count() or 1
 
 
+def timed(run: Callable[[], list[Result]]) -> tuple[list[Result], float]:
+    start = time.perf_counter()
+    results = run()
+    return results, time.perf_counter() - start
+
+
 def main() -> None:
     # A literal, not __doc__: under python -OO the docstring is gone.
-    ap = argparse.ArgumentParser(description="Many independent fits across processes.")
+    ap = argparse.ArgumentParser(description="Many independent fits, in this process, across "
+                                             "processes or on a Dask cluster.")
+    ap.add_argument("--scheduler", choices=("inprocess", "processes", "dask"),
+                    default="processes")
+    ap.add_argument("--address", help="a running Dask scheduler, e.g. tcp://HOST:8786 "
+                                      "(default: start a LocalCluster on 127.0.0.1)")
     ap.add_argument("--datasets", type=int, default=8)
     ap.add_argument("--workers", type=int, default=available_cpus())
+    ap.add_argument("--points", type=int, default=200, help="points per data set")
+    ap.add_argument("--n-warmup", type=int, default=3000)
+    ap.add_argument("--n-deep", type=int, default=10000)
     args = ap.parse_args()
-    for seed, beta, energy, r_heat in fit_many(list(range(args.datasets)), args.workers):
+    if args.address is not None and args.scheduler != "dask":
+        ap.error("--address needs --scheduler dask")
+    seeds = list(range(args.datasets))
+    settings = {"n_warmup": args.n_warmup, "n_deep": args.n_deep, "points": args.points}
+
+    reference, t_inprocess = timed(lambda: fit_in_process(seeds, **settings))
+    if args.scheduler == "inprocess":
+        results = reference
+    elif args.scheduler == "processes":
+        results, t_run = timed(lambda: fit_in_processes(seeds, args.workers, **settings))
+    else:
+        results, t_run = timed(lambda: fit_on_dask(seeds, args.workers, args.address,
+                                                   **settings))
+    for seed, beta, energy, r_heat in results:
         print(f"data set {seed:3d}: energy {energy:10.4f}  r_heat {r_heat:.3f}  "
               f"beta {np.array2string(beta, precision=3)}")
-
+    print(f"inprocess: {len(seeds)} fits of {args.points} points in {t_inprocess:.2f} s")
+    if args.scheduler == "inprocess":
+        return
+    # Starting and stopping the workers counts here: that is what a caller waits for.
+    print(f"{args.scheduler}: the same fits in {t_run:.2f} s, starting and stopping "
+          f"the workers included")
+    if not identical(results, reference):
+        raise SystemExit(f"{args.scheduler}: results differ from the in-process fits")
+    print(f"{args.scheduler}: results identical to the in-process fits, bit for bit")
 
 if __name__ == "__main__":
     main()

@@ -1,9 +1,11 @@
-"""The examples run as documented: process-pool fits match in-process fits, and the
-demo prints its comparison with or without matplotlib."""
+"""The examples run as documented: pool and Dask fits match in-process fits, the
+sampler comparison shows what the README says, and the demo prints its comparison with
+or without matplotlib and draws a readable picture."""
 
 import os
 import pathlib
 import re
+import signal
 import subprocess
 import sys
 
@@ -24,7 +26,7 @@ SETTINGS = {"n_warmup": 30, "n_deep": 60}
 @pytest.mark.slow
 def test_pool_fits_equal_in_process_fits() -> None:
     seeds = [5, 2, 7]  # not sorted: results must come back in the order asked for
-    pooled = many_fits.fit_many(seeds, workers=2, **SETTINGS)
+    pooled = many_fits.fit_in_processes(seeds, workers=2, **SETTINGS)
     assert [r[0] for r in pooled] == seeds
     for (seed, beta, energy, r_heat), expected in zip(pooled, map(
             lambda s: many_fits.fit_one(s, **SETTINGS), seeds)):
@@ -51,6 +53,43 @@ def test_pool_workers_run_single_threaded_and_setting_is_restored(
             assert pool.submit(os.getenv, "OMP_NUM_THREADS").result() == "1"
             raise RuntimeError("inside")
     assert os.environ.get("OMP_NUM_THREADS") == before
+
+
+def run_in_own_group(cmd: list[str], timeout: float) -> subprocess.CompletedProcess[str]:
+    """Run cmd in a process group of its own; on timeout the whole group (worker
+    processes included) is killed and the test fails instead of hanging."""
+    with subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                          start_new_session=True) as proc:
+        try:
+            out, err = proc.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, signal.SIGKILL)
+            out, err = proc.communicate()
+            pytest.fail(f"{cmd} did not finish in {timeout} s:\n{out}{err}")
+    return subprocess.CompletedProcess(cmd, proc.returncode, out, err)
+
+
+@pytest.mark.slow
+@pytest.mark.parametrize("scheduler", ["processes", "dask"])
+def test_scheduler_reports_results_identical_to_in_process(scheduler: str) -> None:
+    # A small workload; the local cluster binds to 127.0.0.1 and stops with the example.
+    done = run_in_own_group(
+        [sys.executable, str(EXAMPLES / "many_fits.py"), "--scheduler", scheduler,
+         "--datasets", "3", "--workers", "2", "--n-warmup", "30", "--n-deep", "60"],
+        timeout=180)
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert len(re.findall(r"^data set", done.stdout, re.M)) == 3
+    assert f"{scheduler}: results identical to the in-process fits" in done.stdout
+    if scheduler == "dask":
+        assert "dask: 2 workers, OMP_NUM_THREADS=1" in done.stdout
+
+
+@pytest.mark.slow
+def test_long_searches_beat_the_penalized_fit_as_the_readme_says() -> None:
+    done = run_in_own_group([sys.executable, str(EXAMPLES / "sampler_vs_fits.py")], timeout=300)
+    assert done.returncode == 0, done.stderr
+    longest = re.findall(r"n_warmup=3000, n_deep=10000 .* (\d) of 3 below", done.stdout)
+    assert longest == ["3", "3"], done.stdout
 
 
 def run_demo(*args: str, block_matplotlib: bool) -> subprocess.CompletedProcess[str]:
@@ -94,3 +133,24 @@ def test_demo_writes_its_picture(tmp_path: pathlib.Path, dim: str) -> None:
     assert done.returncode == 0, done.stderr
     assert f"wrote {out}" in done.stdout
     assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+@pytest.mark.slow
+def test_1d_picture_labels_both_panels_and_shows_every_point(
+        monkeypatch: pytest.MonkeyPatch, tmp_path: pathlib.Path) -> None:
+    pytest.importorskip("matplotlib")
+    import demo
+    saved = []
+    monkeypatch.setattr(demo, "save", lambda fig, out: saved.append(fig))
+    demo.run_1d(tmp_path / "demo.png")
+    (fig,) = saved
+    data_panel, energy_panel = fig.axes
+    for ax in (data_panel, energy_panel):
+        assert ax.get_xlabel() and ax.get_ylabel()
+    _, y, _, outlier = demo.synthetic_1d(np.random.default_rng(demo.SEED))
+    low, high = data_panel.get_ylim()
+    assert low < y.min() and y.max() < high
+    marked = [c for c in data_panel.collections if c.get_label() == "outliers"]
+    assert len(marked) == 1 and len(marked[0].get_offsets()) == outlier.sum() == 4
+    import matplotlib.pyplot as plt
+    plt.close(fig)

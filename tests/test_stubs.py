@@ -1,5 +1,6 @@
 """The typed stubs match the compiled module, and the examples type-check against them."""
 
+import ast
 import pathlib
 import subprocess
 import sys
@@ -32,3 +33,16 @@ def test_stub_file_sits_beside_the_extension() -> None:
     if "site-packages" not in pathlib.Path(vc.__file__).parts:
         pytest.skip("the module is imported from a build tree, not installed")
     assert stub.read_text() == (ROOT / "vexa_core.pyi").read_text()
+
+
+def test_every_public_name_of_the_stub_has_a_docstring() -> None:
+    # Editors show these on hover; the runtime __doc__ stays the generated signature.
+    tree = ast.parse((ROOT / "vexa_core.pyi").read_text())
+    undocumented = []
+    for node in ast.walk(tree):
+        if isinstance(node, (ast.FunctionDef, ast.ClassDef)) and not node.name.startswith("_"):
+            if not ast.get_docstring(node):
+                undocumented.append(node.name)
+    assert undocumented == []
+    documented = {n.name for n in tree.body if isinstance(n, (ast.FunctionDef, ast.ClassDef))}
+    assert documented == {name for name in vars(vc) if not name.startswith("_")}

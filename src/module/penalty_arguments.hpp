@@ -5,7 +5,6 @@
 // error (RuntimeError).
 
 #include "common/penalty_terms.hpp"
-#include "module/eigen_conversion.hpp"
 
 #include <Eigen/Core>
 #include <pybind11/pybind11.h>

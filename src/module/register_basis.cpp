@@ -4,7 +4,6 @@
 #include "basis/penalties_nd.hpp"
 #include "module/registrations.hpp"
 
-#include "module/eigen_conversion.hpp"
 #include <pybind11/stl.h>
 
 namespace py = pybind11;

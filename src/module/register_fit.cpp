@@ -3,8 +3,6 @@
 #include "module/penalty_arguments.hpp"
 #include "module/registrations.hpp"
 
-#include "module/eigen_conversion.hpp"
-
 namespace py = pybind11;
 
 namespace vexa::module {

@@ -1,8 +1,6 @@
 #include "gibbs/gibbs_entropy.hpp"
 #include "module/registrations.hpp"
 
-#include "module/eigen_conversion.hpp"
-
 namespace py = pybind11;
 
 namespace vexa::module {

@@ -2,8 +2,6 @@
 #include "module/penalty_arguments.hpp"
 #include "module/registrations.hpp"
 
-#include "module/eigen_conversion.hpp"
-
 #include <cstdint>
 
 namespace py = pybind11;

@@ -2,8 +2,6 @@
 #include "stats/description_length.hpp"
 #include "stats/robust_stats.hpp"
 
-#include "module/eigen_conversion.hpp"
-
 namespace py = pybind11;
 
 namespace vexa::module {
