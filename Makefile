@@ -55,7 +55,7 @@ native-configure: venv
 	ln -sf $(NATIVE_DIR)/compile_commands.json compile_commands.json
 
 native-build: native-configure
-	$(CMAKE) --build $(NATIVE_DIR) --target vexa_energy_floor -j $(JOBS)
+	$(CMAKE) --build $(NATIVE_DIR) --target vexa_energy_floor vexa_interrupt_cost -j $(JOBS)
 
 native-test: native-configure
 	$(CMAKE) --build $(NATIVE_DIR) --target vexa_core_tests -j $(JOBS)
@@ -69,7 +69,8 @@ demo: install
 	$(PY) examples/demo.py
 
 bench: install native-build
-	$(PY) bench/run.py --floor-binary $(NATIVE_DIR)/vexa_energy_floor
+	$(PY) bench/run.py --floor-binary $(NATIVE_DIR)/vexa_energy_floor \
+	    --interrupt-binary $(NATIVE_DIR)/vexa_interrupt_cost
 
 package-test: venv
 	VEXA_TEST_PACKAGING=1 $(PY) -m pytest -p no:cacheprovider tests/test_packaging.py

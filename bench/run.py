@@ -258,6 +258,18 @@ def clock_ghz() -> float | None:
     return None
 
 
+def interrupt_polling_cost(binary: str | None) -> dict[str, Any]:
+    """A default fit timed without Ctrl-C polling and with the module's poll (the
+    interpreter's signal check), interleaved in one process; see bench/interrupt_cost.cpp."""
+    if not binary or not Path(binary).exists():
+        return {}
+    res = subprocess.run([binary, "15"], capture_output=True, text=True, check=True)
+    polls, without, with_poll = res.stdout.split()
+    return {"polls_per_fit": int(polls), "fit_without_polling_s": float(without),
+            "fit_with_polling_s": float(with_poll),
+            "polling_overhead": float(with_poll) / float(without) - 1.0}
+
+
 def machine() -> dict[str, Any]:
     cpu = platform.processor()
     try:
@@ -285,6 +297,11 @@ def main() -> None:
         metavar="PATH",
         default=str(Path(__file__).resolve().parents[1] / "build/native/vexa_energy_floor"),
     )
+    ap.add_argument(
+        "--interrupt-binary",
+        metavar="PATH",
+        default=str(Path(__file__).resolve().parents[1] / "build/native/vexa_interrupt_cost"),
+    )
     ap.add_argument("--only", nargs="*", metavar="NAME")
     ap.add_argument(
         "--before",
@@ -307,6 +324,8 @@ def main() -> None:
         else {}
     )
     info.update({k: scaling.pop(k) for k in ("eigen", "compiler") if k in scaling})
+    if hasattr(vc, "TournamentMCMC") and (not args.only or "TournamentMCMC.fit" in args.only):
+        scaling.update(interrupt_polling_cost(args.interrupt_binary))
 
     print(
         f"CPU: {info['cpu']} ({info['cores']} cores), threads: {info['threads']}, "

@@ -266,3 +266,21 @@ def test_penalties_nd_refuses(degrees, bounds, G, error: type, match: str | None
     with pytest.raises(error, match=match):
         vc.build_penalty_matrices_nd(degrees, bounds, G)
     still_answers()
+
+
+@pytest.mark.parametrize("d", [800, 20_000])
+def test_many_constant_dimensions_add_nothing(d: int) -> None:
+    # Only derivatives of non-constant dimensions are summed, so d costs little;
+    # a product over all d grid sums (30^d) would also overflow into NaN.
+    R1, R2, indices = vc.build_penalty_matrices_nd([0] * d, [(0.0, 1.0)] * d)
+    assert R1.tolist() == [[0.0]] and R2.tolist() == [[0.0]] and indices == [[0] * d]
+
+
+def test_one_curved_dimension_among_hundreds_of_constant_ones() -> None:
+    # Each constant dimension multiplies the sums by its grid weight times its 30
+    # points, 30/29; the grid of 30^800 points is never formed and nothing overflows.
+    d = 800
+    R1, R2, _ = vc.build_penalty_matrices_nd([2] + [0] * (d - 1), [(0.0, 1.0)] * d)
+    E1, E2, _ = vc.build_penalty_matrices_nd([2], [(0.0, 1.0)])
+    for R, E in ((R1, E1), (R2, E2)):
+        np.testing.assert_allclose(R, E * (30 / 29) ** (d - 1), rtol=1e-12)

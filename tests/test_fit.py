@@ -218,3 +218,13 @@ def test_shape_errors_name_the_sizes(call, message: str) -> None:  # type: ignor
 def test_impossible_normal_matrix_raises_memory_error() -> None:
     with pytest.raises(MemoryError):
         vc.fit_regularized_linear(np.zeros((0, 10**7)), np.zeros(0))
+
+
+@pytest.mark.parametrize("where", [(0, 0), (1, 1), (2, 0)], ids=["first_pivot", "later_pivot",
+                                                                 "off_diagonal"])
+def test_nan_in_the_normal_matrix_makes_every_component_nan(where: tuple[int, int]) -> None:
+    R1 = np.eye(3)
+    R1[where] = math.nan
+    Phi = np.random.default_rng(2).random((8, 3))
+    beta = vc.fit_regularized_linear(Phi, np.ones(8), R1, None, 0.1)
+    assert np.isnan(beta).all(), beta

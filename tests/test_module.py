@@ -288,3 +288,34 @@ def test_numpy_is_imported_at_the_first_array_conversion_not_at_import() -> None
             "print(before, 'numpy' in sys.modules)\n")
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     assert out.stdout.split() == ["False", "True"]
+
+
+def bare_instances(cls: type) -> list[object]:
+    """Instances no constructor has written: cls.__new__ and the base class's __new__."""
+    base = cls.__mro__[1]
+    return [cls.__new__(cls), base.__new__(cls)]  # type: ignore[call-overload]
+
+
+@pytest.mark.parametrize("route", [0, 1], ids=["class_new", "base_new"])
+def test_bare_instances_hold_default_records(route: int) -> None:
+    gibbs = bare_instances(vc.GibbsResult)[route]
+    assert [getattr(gibbs, f) for f in ("H", "Hmax", "He", "r_heat", "var_E", "T")] == [0.0] * 6
+
+    result = bare_instances(vc.MCMCResult)[route]
+    assert result.beta_mcmc.shape == (0,)  # type: ignore[attr-defined]
+    assert (result.energy, result.n_chains, result.n_elite) == (0.0, 0, 0)  # type: ignore[attr-defined]
+    assert result.gibbs.H == 0.0  # type: ignore[attr-defined]
+
+    # A bare sampler has the default settings.
+    settings = bare_instances(vc.TournamentMCMC)[route]
+    X, y = np.random.default_rng(3).random((30, 2)), np.linspace(0.0, 1.0, 30)
+    bare_fit = settings.fit(X, y)  # type: ignore[attr-defined]
+    default_fit = vc.TournamentMCMC().fit(X, y)
+    assert bare_fit.beta_mcmc.tobytes() == default_fit.beta_mcmc.tobytes()
+    assert bare_fit.energy == default_fit.energy
+
+
+def test_classes_without_constructor_still_refuse_a_call() -> None:
+    for cls in (vc.GibbsResult, vc.MCMCResult):
+        with pytest.raises(TypeError, match=f"^vexa_core.{cls.__name__}: No constructor defined!$"):
+            cls()

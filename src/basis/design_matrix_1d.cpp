@@ -7,7 +7,8 @@
 
 namespace vexa {
 
-Eigen::MatrixXd design_matrix_1d(int deg, const Eigen::VectorXd& x) {
+Eigen::MatrixXd design_matrix_1d(int deg, const Eigen::VectorXd& x,
+                                 const Cancellation& cancel) {
     if (deg < 0) throw std::invalid_argument("deg < 0");
     const Eigen::Index n = x.size();
     const Eigen::Index p = static_cast<Eigen::Index>(deg) + 1;
@@ -15,7 +16,11 @@ Eigen::MatrixXd design_matrix_1d(int deg, const Eigen::VectorXd& x) {
     auto Phi = uninitialised<Eigen::MatrixXd>(n, p);
     if (n == 0) return Phi;  // nothing to fill, however many columns
     Phi.col(0).setOnes();
-    for (Eigen::Index k = 1; k < p; ++k) Phi.col(k) = x.cwiseProduct(Phi.col(k - 1));
+    ThrottledCheck check(cancel, n);
+    for (Eigen::Index k = 1; k < p; ++k) {
+        check.tick();
+        Phi.col(k) = x.cwiseProduct(Phi.col(k - 1));
+    }
     return Phi;
 }
 

@@ -34,7 +34,8 @@ void check_design_nd_args(const MultiIndexList& multi_indices,
 }  // namespace
 
 Eigen::MatrixXd design_matrix_nd(const MultiIndexList& multi_indices,
-                                 const std::vector<Eigen::VectorXd>& X_cols) {
+                                 const std::vector<Eigen::VectorXd>& X_cols,
+                                 const Cancellation& cancel) {
     check_design_nd_args(multi_indices, X_cols);
     const Eigen::Index n = X_cols[0].size();
     const auto q = static_cast<Eigen::Index>(multi_indices.size());
@@ -42,7 +43,9 @@ Eigen::MatrixXd design_matrix_nd(const MultiIndexList& multi_indices,
     require_allocatable(n, q);
 
     auto Phi = uninitialised<Eigen::MatrixXd>(n, q);
+    ThrottledCheck check(cancel, checked_mul(n, static_cast<Eigen::Index>(d)));
     for (Eigen::Index c = 0; c < q; ++c) {
+        check.tick();
         auto col = Phi.col(c).array();
         col.setOnes();
         const MultiIndex& m = multi_indices[static_cast<std::size_t>(c)];

@@ -2,6 +2,7 @@
 // Design matrix of a tensor-product monomial basis on samples of d variables.
 
 #include "basis/multi_indices.hpp"
+#include "common/cancellation.hpp"
 
 #include <Eigen/Core>
 
@@ -14,7 +15,9 @@ namespace vexa {
 // Each power is Eigen's coefficient-wise pow; exponents <= 0 contribute nothing
 // (exactly 1.0, also for NaN); entries past d - 1 are not read. ValueError for an
 // empty X_cols, a column shorter than X_cols[0] or a multi-index shorter than d.
+// Checks `cancel` before each column.
 Eigen::MatrixXd design_matrix_nd(const MultiIndexList& multi_indices,
-                                 const std::vector<Eigen::VectorXd>& X_cols);
+                                 const std::vector<Eigen::VectorXd>& X_cols,
+                                 const Cancellation& cancel = Cancellation());
 
 }  // namespace vexa

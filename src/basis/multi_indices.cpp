@@ -2,7 +2,6 @@
 
 #include "common/checks.hpp"
 
-#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -23,23 +22,6 @@ Eigen::Index tensor_basis_size(const std::vector<int>& degrees) {
     return q;
 }
 
-namespace {
-
-void enumerate_from(const std::vector<int>& degrees, std::size_t depth, MultiIndex& work,
-                    MultiIndexList& out) {
-    if (depth == degrees.size()) {
-        out.push_back(work);
-        return;
-    }
-    // A 64-bit counter: an int one would overflow when the degree is INT_MAX.
-    for (std::int64_t i = 0; i <= degrees[depth]; ++i) {
-        work[depth] = static_cast<int>(i);
-        enumerate_from(degrees, depth + 1, work, out);
-    }
-}
-
-}  // namespace
-
 MultiIndexList enumerate_multi_indices(const std::vector<int>& degrees) {
     const Eigen::Index q = tensor_basis_size(degrees);
     const auto d = static_cast<Eigen::Index>(degrees.size());
@@ -47,9 +29,16 @@ MultiIndexList enumerate_multi_indices(const std::vector<int>& degrees) {
     require_allocatable(q, d + 4);
     MultiIndexList out;
     out.reserve(static_cast<std::size_t>(q));
+    // An odometer, the last dimension fastest; no recursion, so any number of
+    // dimensions fits on the stack.
     MultiIndex work(degrees.size(), 0);
-    enumerate_from(degrees, 0, work, out);
-    return out;
+    for (;;) {
+        out.push_back(work);
+        std::size_t j = work.size();
+        while (j > 0 && work[j - 1] == degrees[j - 1]) work[--j] = 0;
+        if (j == 0) return out;
+        ++work[j - 1];
+    }
 }
 
 }  // namespace vexa

@@ -20,9 +20,8 @@ void add_scaled_outer(Eigen::MatrixXd& R, const Eigen::VectorXd& d, double h) {
 
 }  // namespace
 
-std::tuple<Eigen::MatrixXd, Eigen::MatrixXd> smoothness_penalty_matrices_1d(int deg, double x_min,
-                                                                            double x_max,
-                                                                            int n_grid) {
+std::tuple<Eigen::MatrixXd, Eigen::MatrixXd> smoothness_penalty_matrices_1d(
+    int deg, double x_min, double x_max, int n_grid, const Cancellation& cancel) {
     if (deg < 0) throw std::invalid_argument("deg < 0");
     if (n_grid < 2) throw std::invalid_argument("n_grid < 2");
     const Eigen::Index p = static_cast<Eigen::Index>(deg) + 1;
@@ -32,7 +31,9 @@ std::tuple<Eigen::MatrixXd, Eigen::MatrixXd> smoothness_penalty_matrices_1d(int 
     Eigen::MatrixXd R2 = Eigen::MatrixXd::Zero(p, p);
     const double h = (x_max - x_min) / static_cast<double>(n_grid - 1);
     Eigen::VectorXd d1(p), d2(p);
+    ThrottledCheck check(cancel, checked_mul(p, p));
     for (int i = 0; i < n_grid; ++i) {
+        check.tick();
         const double x = static_cast<double>(i) * h + x_min;
         derivative_rows_into(deg, x, d1, d2);
         add_scaled_outer(R1, d1, h);

@@ -8,6 +8,7 @@
 
 #include "basis/multi_indices.hpp"
 #include "basis/tensor_grid.hpp"
+#include "common/cancellation.hpp"
 
 #include <Eigen/Core>
 
@@ -26,7 +27,9 @@ using PenaltiesND = std::tuple<Eigen::MatrixXd, Eigen::MatrixXd, MultiIndexList>
 //   sum_g prod_j T_j[g_j][m_j] T_j[g_j][m'_j] = prod_j (T_j' T_j)[m_j][m'_j],
 // so the matrices are sums of Kronecker products of small per-dimension Gram
 // matrices; no grid-sized matrix is formed and memory does not depend on G.
+// The grid sums and the Kronecker terms check `cancel`.
 PenaltiesND build_penalty_matrices_nd(const std::vector<int>& degrees, const Bounds& bounds,
-                                      int n_grid_per_dim);
+                                      int n_grid_per_dim,
+                                      const Cancellation& cancel = Cancellation());
 
 }  // namespace vexa

@@ -28,8 +28,9 @@ void require_square_penalty(const Eigen::MatrixXd& R, const char* name, Eigen::I
 
 // Size of a request for `count` blocks of rows x cols doubles, checked: throws
 // std::bad_alloc (MemoryError in Python) when the count overflows Eigen::Index or
-// the bytes exceed the machine's physical memory, so that an impossible request
-// fails at once instead of after partial work or by exhausting memory.
+// the bytes exceed memory_budget_bytes() (physical memory, RLIMIT_AS, cgroup
+// limit), so that an impossible request fails at once instead of after partial
+// work or by exhausting memory. Requests up to 16 MiB are not compared.
 void require_allocatable(Eigen::Index rows, Eigen::Index cols, Eigen::Index count = 1);
 
 // a * b for non-negative sizes; throws std::bad_alloc when it overflows Eigen::Index.

@@ -6,6 +6,10 @@
 namespace vexa {
 
 Eigen::VectorXd ldlt_solve(const Eigen::LDLT<Eigen::MatrixXd>& ldlt, const Eigen::VectorXd& b) {
+    // A NaN pivot stops the factorization part-way: the factors then mix
+    // finished and unfinished columns, and no component of a solve means anything.
+    if (ldlt.vectorD().array().isNaN().any())
+        return Eigen::VectorXd::Constant(b.size(), std::numeric_limits<double>::quiet_NaN());
     Eigen::VectorXd x = ldlt.transpositionsP() * b;
     ldlt.matrixL().solveInPlace(x);
     const Eigen::VectorXd d = ldlt.vectorD();

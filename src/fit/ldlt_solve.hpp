@@ -9,7 +9,8 @@ namespace vexa {
 // x with A x = b. A pivot of D whose magnitude is at most the smallest normal
 // double gives a zero component (the pseudo-inverse of a semi-definite D); every
 // other pivot divides, so a NaN pivot gives NaN instead of a silent zero.
-// Otherwise the same steps, in the same order, as Eigen's own LDLT solve.
+// A NaN pivot anywhere makes every component NaN. Otherwise the same steps, in
+// the same order, as Eigen's own LDLT solve.
 Eigen::VectorXd ldlt_solve(const Eigen::LDLT<Eigen::MatrixXd>& ldlt, const Eigen::VectorXd& b);
 
 }  // namespace vexa

@@ -1,5 +1,6 @@
 #include "mcmc/deep_phase.hpp"
 
+#include "common/thread_team.hpp"
 #include "mcmc/lockstep.hpp"
 #include "mcmc/metropolis_chain.hpp"
 #include "mcmc/random_streams.hpp"
@@ -9,7 +10,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <exception>
 #include <stdexcept>
 #include <utility>
 
@@ -21,10 +21,11 @@ namespace {
 // takes a copy of every state strictly below it.
 void refine_member(const EnergyProblem& problem, const ChainState& member,
                    std::uint64_t stream_seed, std::int32_t n_deep, double sigma, double& Td,
-                   ChainState& lowest) {
+                   ChainState& lowest, const Cancellation& cancel) {
     MetropolisChain chain(problem, stream_seed);
     chain.start_at(member);
     for (std::int32_t t = 0; t < n_deep; ++t) {
+        cancel.check();
         chain.step(sigma, Td);
         if (chain.energy() < lowest.energy) {
             lowest.beta = chain.beta();
@@ -38,8 +39,8 @@ void refine_member(const EnergyProblem& problem, const ChainState& member,
 // takes a copy of every state of run j strictly below it.
 void refine_group(const EnergyProblem& problem, const std::vector<ChainState>& elite,
                   std::int64_t first, int size, std::uint64_t seed, std::int32_t n_deep,
-                  double sigma, const std::vector<double>& start_T,
-                  std::vector<ChainState>& lowest) {
+                  double sigma, const std::vector<double>& start_T, std::vector<ChainState>& lowest,
+                  const Cancellation& cancel) {
     std::vector<MetropolisChain> group;
     group.reserve(static_cast<std::size_t>(size));
     MetropolisChain* members[kMaxLockstep] = {};
@@ -53,6 +54,7 @@ void refine_group(const EnergyProblem& problem, const std::vector<ChainState>& e
     for (int g = 0; g < size; ++g) members[g] = &group[static_cast<std::size_t>(g)];
     ChainEnergy energy(problem);
     for (std::int32_t t = 0; t < n_deep; ++t) {
+        cancel.check();
         step_in_lockstep(members, size, sigma, T, energy);
         for (int g = 0; g < size; ++g) {
             ChainState& run_lowest = lowest[static_cast<std::size_t>(first + g)];
@@ -69,7 +71,7 @@ void refine_group(const EnergyProblem& problem, const std::vector<ChainState>& e
 
 ChainState run_deep_phase(const EnergyProblem& problem, const std::vector<ChainState>& elite,
                           std::int32_t n_deep, double step_size, std::uint64_t seed, double Td0,
-                          DeepSchedule schedule) {
+                          DeepSchedule schedule, const Cancellation& cancel) {
     if (elite.empty())
         throw std::invalid_argument("the deep phase needs at least one elite member");
     const double sigma = sampler::kDeepStepFactor * step_size;
@@ -80,7 +82,7 @@ ChainState run_deep_phase(const EnergyProblem& problem, const std::vector<ChainS
         double Td = Td0;
         for (std::size_t j = 0; j < runs; ++j)
             refine_member(problem, elite[j], deep_stream_seed(seed, static_cast<std::int64_t>(j)),
-                          n_deep, sigma, Td, best);
+                          n_deep, sigma, Td, best, cancel);
         return best;
     }
 
@@ -89,35 +91,28 @@ ChainState run_deep_phase(const EnergyProblem& problem, const std::vector<ChainS
     // successive multiplications as the sequential schedule.
     std::vector<double> start_T(runs);
     double Td = Td0;
+    ThrottledCheck check(cancel, 1);  // a long schedule takes seconds
     for (std::size_t j = 0; j < runs; ++j) {
         start_T[j] = Td;
-        for (std::int32_t t = 0; t < n_deep; ++t) Td *= sampler::kDeepCooling;
+        for (std::int32_t t = 0; t < n_deep; ++t) {
+            check.tick();
+            Td *= sampler::kDeepCooling;
+        }
     }
     // Each run keeps the first state strictly below elite[0]'s energy that is its
     // own running minimum; merging in elite order with strict less-than then picks
     // the same state as the sequential running minimum.
     std::vector<ChainState> lowest(
         runs, ChainState{Eigen::VectorXd::Zero(problem.X.cols()), best.energy});
-    const std::int64_t count = static_cast<std::int64_t>(runs);
-
     // Runs [q G, (q + 1) G) form group q and move in lockstep on one thread.
+    const std::int64_t count = static_cast<std::int64_t>(runs);
     const int G = lockstep_group_size(problem.X, count, omp_get_max_threads());
     const std::int64_t groups = (count + G - 1) / G;
-    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(groups));
-
-#pragma omp parallel for schedule(dynamic, 1)
-    for (std::int64_t q = 0; q < groups; ++q) {
-        try {
-            const std::int64_t first = q * G;
-            const int size = static_cast<int>(std::min<std::int64_t>(G, count - first));
-            refine_group(problem, elite, first, size, seed, n_deep, sigma, start_T, lowest);
-        } catch (...) {
-            errors[static_cast<std::size_t>(q)] = std::current_exception();
-        }
-    }
-
-    for (const std::exception_ptr& error : errors)
-        if (error) std::rethrow_exception(error);
+    parallel_for(groups, cancel, [&](std::int64_t q) {
+        const std::int64_t first = q * G;
+        const int size = static_cast<int>(std::min<std::int64_t>(G, count - first));
+        refine_group(problem, elite, first, size, seed, n_deep, sigma, start_T, lowest, cancel);
+    });
     for (ChainState& run : lowest)
         if (run.energy < best.energy) best = std::move(run);
     return best;

@@ -2,6 +2,7 @@
 // The deep phase: each elite member refined by a slowly cooling Metropolis run
 // with a smaller step; the lowest state met is the fit's result.
 
+#include "common/cancellation.hpp"
 #include "mcmc/chain_energy.hpp"
 #include "mcmc/chain_state.hpp"
 
@@ -22,8 +23,9 @@ enum class DeepSchedule {
 // every run, never reset between runs. Returns the first state, in the order
 // of the sequential schedule, whose energy is strictly below every earlier one
 // and below elite[0]'s; elite[0] itself when there is none. `elite` must not be empty.
+// Every run checks `cancel` before each step.
 ChainState run_deep_phase(const EnergyProblem& problem, const std::vector<ChainState>& elite,
                           std::int32_t n_deep, double step_size, std::uint64_t seed, double Td0,
-                          DeepSchedule schedule);
+                          DeepSchedule schedule, const Cancellation& cancel = Cancellation());
 
 }  // namespace vexa

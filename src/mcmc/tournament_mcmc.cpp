@@ -33,13 +33,14 @@ void check_arguments(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
 
 MCMCResult TournamentMCMC::fit(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
                                const PenaltyTerms& terms, DeepSchedule schedule,
-                               SimdPath path) const {
+                               const Cancellation& cancel, SimdPath path) const {
     check_arguments(X, y, terms);
     // With no chain there is no energy to analyse and no chain to start the elite.
     if (n_chains == 0) throw std::invalid_argument("n_chains must be positive");
 
     const EnergyProblem problem{X, y, H_piH, sr_eps(y), terms, path};
-    std::vector<ChainState> chains = run_warmup(problem, n_chains, n_warmup, step_size, seed);
+    std::vector<ChainState> chains =
+        run_warmup(problem, n_chains, n_warmup, step_size, seed, cancel);
 
     Eigen::VectorXd final_energies(static_cast<Eigen::Index>(chains.size()));
     for (std::size_t c = 0; c < chains.size(); ++c)
@@ -48,8 +49,9 @@ MCMCResult TournamentMCMC::fit(const Eigen::MatrixXd& X, const Eigen::VectorXd& 
 
     rank_chains(chains);
     const std::vector<ChainState> elite = select_elite(chains, n_elite);
-    ChainState best = run_deep_phase(problem, elite, n_deep, step_size, seed,
-                                     sampler::kDeepStartHeatFactor * gibbs.r_heat, schedule);
+    ChainState best =
+        run_deep_phase(problem, elite, n_deep, step_size, seed,
+                       sampler::kDeepStartHeatFactor * gibbs.r_heat, schedule, cancel);
     return MCMCResult{std::move(best.beta), best.energy, gibbs, n_chains, n_elite};
 }
 

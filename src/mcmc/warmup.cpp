@@ -1,6 +1,7 @@
 #include "mcmc/warmup.hpp"
 
 #include "common/checks.hpp"
+#include "common/thread_team.hpp"
 #include "mcmc/lockstep.hpp"
 #include "mcmc/metropolis_chain.hpp"
 #include "mcmc/random_streams.hpp"
@@ -10,53 +11,42 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <exception>
 
 namespace vexa {
 
 std::vector<ChainState> run_warmup(const EnergyProblem& problem, std::int32_t n_chains,
-                                   std::int32_t n_warmup, double step_size, std::uint64_t seed) {
+                                   std::int32_t n_warmup, double step_size, std::uint64_t seed,
+                                   const Cancellation& cancel) {
     if (n_chains > 0) require_allocatable(problem.X.cols(), n_chains);
     // The count goes to the container as its size type, like any negative size would.
     std::vector<ChainState> chains(static_cast<std::size_t>(n_chains));
     const std::int64_t count = n_chains;
     // Chains [q G, (q + 1) G) form group q and move in lockstep on one thread.
     const int G = lockstep_group_size(problem.X, count, omp_get_max_threads());
-    const std::int64_t groups = (count + G - 1) / G;
-    // An exception must not leave an OpenMP region: each group parks its own and
-    // the first one in chain order is rethrown after the loop.
-    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(groups));
-
-#pragma omp parallel for schedule(dynamic, 1)
-    for (std::int64_t q = 0; q < groups; ++q) {
-        try {
-            const std::int64_t first = q * G;
-            const int size = static_cast<int>(std::min<std::int64_t>(G, count - first));
-            std::vector<MetropolisChain> group;
-            group.reserve(static_cast<std::size_t>(size));
-            MetropolisChain* members[kMaxLockstep] = {};
-            for (int g = 0; g < size; ++g) {
-                group.emplace_back(problem, chain_stream_seed(seed, first + g));
-                group.back().start_random(sampler::kWarmupStartSigma);
-            }
-            for (int g = 0; g < size; ++g) members[g] = &group[static_cast<std::size_t>(g)];
-            ChainEnergy energy(problem);
-            double T[kMaxLockstep] = {};
-            std::fill(T, T + size, sampler::kWarmupStartTemperature);
-            for (std::int32_t i = 0; i < n_warmup; ++i) {
-                step_in_lockstep(members, size, step_size, T, energy);
-                for (int g = 0; g < size; ++g) T[g] *= sampler::kWarmupCooling;
-            }
-            for (int g = 0; g < size; ++g)
-                chains[static_cast<std::size_t>(first + g)] =
-                    ChainState{members[g]->beta(), members[g]->energy()};
-        } catch (...) {
-            errors[static_cast<std::size_t>(q)] = std::current_exception();
+    const std::int64_t groups = count > 0 ? (count + G - 1) / G : 0;
+    parallel_for(groups, cancel, [&](std::int64_t q) {
+        const std::int64_t first = q * G;
+        const int size = static_cast<int>(std::min<std::int64_t>(G, count - first));
+        std::vector<MetropolisChain> group;
+        group.reserve(static_cast<std::size_t>(size));
+        MetropolisChain* members[kMaxLockstep] = {};
+        for (int g = 0; g < size; ++g) {
+            group.emplace_back(problem, chain_stream_seed(seed, first + g));
+            group.back().start_random(sampler::kWarmupStartSigma);
         }
-    }
-
-    for (const std::exception_ptr& error : errors)
-        if (error) std::rethrow_exception(error);
+        for (int g = 0; g < size; ++g) members[g] = &group[static_cast<std::size_t>(g)];
+        ChainEnergy energy(problem);
+        double T[kMaxLockstep] = {};
+        std::fill(T, T + size, sampler::kWarmupStartTemperature);
+        for (std::int32_t i = 0; i < n_warmup; ++i) {
+            cancel.check();
+            step_in_lockstep(members, size, step_size, T, energy);
+            for (int g = 0; g < size; ++g) T[g] *= sampler::kWarmupCooling;
+        }
+        for (int g = 0; g < size; ++g)
+            chains[static_cast<std::size_t>(first + g)] =
+                ChainState{members[g]->beta(), members[g]->energy()};
+    });
     return chains;
 }
 

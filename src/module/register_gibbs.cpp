@@ -1,4 +1,5 @@
 #include "gibbs/gibbs_entropy.hpp"
+#include "module/bare_instances.hpp"
 #include "module/registrations.hpp"
 
 namespace py = pybind11;
@@ -13,6 +14,7 @@ void register_gibbs(py::module_& m) {
         .def_readonly("r_heat", &GibbsResult::r_heat)
         .def_readonly("var_E", &GibbsResult::var_E)
         .def_readonly("T", &GibbsResult::T);
+    default_construct_bare_instances<GibbsResult>();
     m.def("gibbs_entropy", &vexa::gibbs_entropy, py::arg("energies"), py::arg("T") = 1.0);
 }
 

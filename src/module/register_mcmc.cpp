@@ -1,6 +1,8 @@
 #include "mcmc/tournament_mcmc.hpp"
+#include "module/bare_instances.hpp"
 #include "module/penalty_arguments.hpp"
 #include "module/registrations.hpp"
+#include "module/signal_poll.hpp"
 
 #include <cstdint>
 
@@ -18,9 +20,11 @@ void register_mcmc(py::module_& m) {
         .def_readonly("gibbs", &MCMCResult::gibbs)
         .def_readonly("n_chains", &MCMCResult::n_chains)
         .def_readonly("n_elite", &MCMCResult::n_elite);
+    default_construct_bare_instances<MCMCResult>();
 
     // The interpreter lock stays held for the whole fit; the worker threads of the
-    // warm-up and deep phases touch no Python object.
+    // warm-up and deep phases touch no Python object, and only the calling thread
+    // polls for signals.
     py::class_<TournamentMCMC>(m, "TournamentMCMC")
         .def(py::init([](std::int32_t n_chains, std::int32_t n_warmup, std::int32_t n_deep,
                          std::int32_t n_elite, double step_size, std::int32_t H_piH,
@@ -36,10 +40,12 @@ void register_mcmc(py::module_& m) {
             [](const TournamentMCMC& self, const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
                const py::object& R1, const py::object& R2, double gamma1, double gamma2) {
                 const PenaltyArguments penalties(R1, R2, gamma1, gamma2);
-                return self.fit(X, y, penalties.terms());
+                return self.fit(X, y, penalties.terms(), DeepSchedule::parallel,
+                                cancel_on_signal());
             },
             py::arg("X"), py::arg("y"), py::arg("R1") = py::none(), py::arg("R2") = py::none(),
             py::arg("gamma1") = 0.0, py::arg("gamma2") = 0.0);
+    default_construct_bare_instances<TournamentMCMC>();
 }
 
 }  // namespace vexa::module

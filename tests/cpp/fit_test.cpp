@@ -46,6 +46,16 @@ TEST(LdltSolve, NanPivotGivesNanNotZero) {
     EXPECT_TRUE(std::isnan(vexa::ldlt_solve(ldlt, b)[0]));
 }
 
+// A NaN pivot among finite ones: every component NaN, none half-meaningful.
+TEST(LdltSolve, NanPivotMakesEveryComponentNan) {
+    Eigen::MatrixXd A = Eigen::MatrixXd::Identity(3, 3);
+    A(0, 0) = std::numeric_limits<double>::quiet_NaN();
+    const Eigen::LDLT<Eigen::MatrixXd> ldlt(A);
+    const Eigen::VectorXd x = vexa::ldlt_solve(ldlt, Eigen::VectorXd::Ones(3));
+    ASSERT_EQ(x.size(), 3);
+    EXPECT_TRUE(x.array().isNaN().all()) << x.transpose();
+}
+
 TEST(LdltSolve, SubnormalPivotGivesZero) {
     const double tiny = std::numeric_limits<double>::min();
     for (double d : {tiny, -tiny, tiny / 2, 0.0, -0.0}) {

@@ -220,15 +220,15 @@ TEST_P(SamePathFits, TournamentFit) {
     const vexa::TournamentMCMC settings{7, 12, 30, 3, 0.05, 20, 9u};
     const int saved = omp_get_max_threads();
     omp_set_num_threads(1);
-    const vexa::MCMCResult reference =
-        settings.fit(X, y, terms, vexa::DeepSchedule::sequential, SimdPath::baseline);
+    const vexa::MCMCResult reference = settings.fit(X, y, terms, vexa::DeepSchedule::sequential,
+                                                    vexa::Cancellation(), SimdPath::baseline);
     for (SimdPath path : supported_paths())
         for (int threads : {1, 2, 3}) {
             SCOPED_TRACE(std::string(vexa::simd_path_name(path)) + " threads " +
                          std::to_string(threads));
             omp_set_num_threads(threads);
             const vexa::MCMCResult r =
-                settings.fit(X, y, terms, vexa::DeepSchedule::parallel, path);
+                settings.fit(X, y, terms, vexa::DeepSchedule::parallel, vexa::Cancellation(), path);
             EXPECT_TRUE(same_bits(r.energy, reference.energy));
             for (Eigen::Index i = 0; i < p; ++i)
                 EXPECT_TRUE(same_bits(r.beta_mcmc[i], reference.beta_mcmc[i]));

@@ -1,0 +1,137 @@
+#include "common/cancellation.hpp"
+#include "common/memory_budget.hpp"
+#include "common/thread_team.hpp"
+
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Interrupted : std::runtime_error {
+    Interrupted() : std::runtime_error("interrupted") {}
+};
+
+TEST(ParallelFor, RunsEveryIndexOnceAndRethrowsTheFirstErrorInIndexOrder) {
+    const vexa::Cancellation never;
+    std::vector<int> seen(50, 0);
+    vexa::parallel_for(50, never, [&](std::int64_t i) { ++seen[static_cast<std::size_t>(i)]; });
+    EXPECT_EQ(seen, std::vector<int>(50, 1));
+
+    try {
+        vexa::parallel_for(20, never, [](std::int64_t i) {
+            if (i == 7 || i == 13) throw std::out_of_range(std::to_string(i));
+        });
+        FAIL() << "no exception";
+    } catch (const std::out_of_range& e) {
+        EXPECT_STREQ(e.what(), "7");
+    }
+}
+
+// The poll runs on the creating thread only; once it throws, every other
+// index stops at its next check and the poll's own exception comes out, also
+// when the polling thread has no work left and only waits for the others.
+TEST(ParallelFor, PollOnTheCallingThreadStopsEveryIndex) {
+    std::atomic<int> polls{0};
+    const vexa::Cancellation cancel([&] {
+        if (++polls > 100) throw Interrupted();
+    });
+    std::atomic<std::int64_t> steps{0};
+    EXPECT_THROW(vexa::parallel_for(8, cancel,
+                                    [&](std::int64_t) {
+                                        for (;;) {  // would never end without the cancellation
+                                            cancel.check();
+                                            ++steps;
+                                        }
+                                    }),
+                 Interrupted);
+    EXPECT_GT(polls.load(), 100);
+    EXPECT_THROW(cancel.check(), Interrupted);  // stays cancelled
+}
+
+// The calling thread has no work of its own left but keeps polling while the
+// others run: it returns from its index once another thread runs one forever.
+TEST(ParallelFor, CallingThreadPollsWhileWaitingForTheOthers) {
+    const int threads = omp_get_max_threads();
+    omp_set_num_threads(2);
+    std::atomic<int> polls{0};
+    std::atomic<bool> other_started{false};
+    const vexa::Cancellation cancel([&] {
+        if (++polls > 100) throw Interrupted();
+    });
+    EXPECT_THROW(vexa::parallel_for(2, cancel,
+                                    [&](std::int64_t) {
+                                        if (cancel.polls_on_this_thread()) {
+                                            while (!other_started) std::this_thread::yield();
+                                            return;
+                                        }
+                                        other_started = true;
+                                        for (;;) cancel.check();
+                                    }),
+                 Interrupted);
+    omp_set_num_threads(threads);
+}
+
+TEST(ThrottledCheck, PollsOnTheFirstItemThenOncePerMillionOperations) {
+    int polls = 0;
+    const vexa::Cancellation cancel([&] { ++polls; });
+    vexa::ThrottledCheck check(cancel, 1024);  // 1024 items per poll
+    for (int i = 0; i < 1024 * 3; ++i) check.tick();
+    EXPECT_EQ(polls, 3);
+    vexa::ThrottledCheck expensive(cancel, std::int64_t{1} << 40);  // every item
+    for (int i = 0; i < 5; ++i) expensive.tick();
+    EXPECT_EQ(polls, 8);
+}
+
+// A fake /proc and /sys for the cgroup lookup.
+vexa::FileReader fake_files(std::map<std::string, std::string> files) {
+    return [files](const std::string& path) -> std::optional<std::string> {
+        const auto it = files.find(path);
+        if (it == files.end()) return std::nullopt;
+        return it->second;
+    };
+}
+
+TEST(CgroupMemoryLimit, V2TakesTheLeastOfTheGroupAndItsAncestors) {
+    const std::string mountinfo =
+        "31 23 0:28 / /sys/fs/cgroup rw,relatime shared:9 - cgroup2 cgroup2 rw\n";
+    EXPECT_EQ(vexa::cgroup_memory_limit(fake_files({
+                  {"/proc/self/cgroup", "0::/a/b\n"},
+                  {"/proc/self/mountinfo", mountinfo},
+                  {"/sys/fs/cgroup/a/b/memory.max", "max\n"},
+                  {"/sys/fs/cgroup/a/memory.max", "1073741824\n"},
+              })),
+              std::optional<std::uint64_t>(1073741824));
+    EXPECT_EQ(vexa::cgroup_memory_limit(fake_files({
+                  {"/proc/self/cgroup", "0::/a\n"},
+                  {"/proc/self/mountinfo", mountinfo},
+                  {"/sys/fs/cgroup/a/memory.max", "max\n"},
+              })),
+              std::nullopt);
+}
+
+TEST(CgroupMemoryLimit, V1ReadsTheMemoryControllerBelowAContainerRoot) {
+    // The container sees its own group as the root of the mount.
+    EXPECT_EQ(vexa::cgroup_memory_limit(fake_files({
+                  {"/proc/self/cgroup", "5:cpu,cpuacct:/box\n4:memory:/box/job\n"},
+                  {"/proc/self/mountinfo",
+                   "35 31 0:32 /box /sys/fs/cgroup/memory rw - cgroup cgroup rw,memory\n"},
+                  {"/sys/fs/cgroup/memory/job/memory.limit_in_bytes", "536870912\n"},
+                  {"/sys/fs/cgroup/memory/memory.limit_in_bytes", "9223372036854771712\n"},
+              })),
+              std::optional<std::uint64_t>(536870912));
+}
+
+TEST(CgroupMemoryLimit, MissingFilesMeanNoLimit) {
+    EXPECT_EQ(vexa::cgroup_memory_limit(fake_files({})), std::nullopt);
+    EXPECT_GT(vexa::memory_budget_bytes(), std::uint64_t{1} << 24);
+}
+
+}  // namespace

@@ -1,0 +1,259 @@
+"""The module in the process models real programs use: forked children, sub-interpreters,
+Ctrl-C during long calls, and memory limits of the process. Anything that could hang runs
+in a subprocess in its own session, killed with its children when it overruns."""
+
+import os
+import signal
+import subprocess
+import sys
+import textwrap
+import threading
+import time
+
+import pytest
+
+HANG_LIMIT_S = 120.0
+
+# Forks the way each test's program does; the 3.12+ warning about forking a
+# process that has threads (the OpenMP team) is what those programs accept.
+PRELUDE = textwrap.dedent("""
+    import os, sys, warnings
+    warnings.filterwarnings("ignore", message=".*multi-threaded.*fork", category=DeprecationWarning)
+    import numpy as np
+    import vexa_core as vc
+""")
+
+
+def start(code: str, env: dict[str, str] | None = None) -> subprocess.Popen[str]:
+    return subprocess.Popen(
+        [sys.executable, "-c", PRELUDE + textwrap.dedent(code)],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        start_new_session=True,
+        env={**os.environ, **(env or {})},
+    )
+
+
+def kill_group(proc: subprocess.Popen[str]) -> None:
+    try:
+        os.killpg(proc.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+
+
+def run(code: str, env: dict[str, str] | None = None) -> str:
+    """Runs `code` after the prelude and returns its output; fails on an error or a hang."""
+    with start(code, env) as proc:
+        try:
+            out, err = proc.communicate(timeout=HANG_LIMIT_S)
+        except subprocess.TimeoutExpired:
+            kill_group(proc)
+            out, err = proc.communicate()
+            pytest.fail(f"hung for {HANG_LIMIT_S} s\nstdout:\n{out}\nstderr:\n{err}")
+    assert proc.returncode == 0, err
+    return out
+
+
+# --- fork ---------------------------------------------------------------------------------
+
+# The parent computes every reference after using its thread team and Eigen's threaded
+# product, so the children inherit a started OpenMP runtime.
+FORK_REFERENCES = """
+    rng = np.random.default_rng(4)
+    X, y = rng.random((300, 4)), rng.random(300)
+    A, b = rng.random((3000, 300)), rng.random(3000)
+
+    def threads():
+        with open("/proc/self/status") as f:
+            return int(next(l.split()[1] for l in f if l.startswith("Threads:")))
+
+    def results(_=None):
+        fit = vc.TournamentMCMC(n_chains=6, n_warmup=40, n_deep=60).fit(X, y)
+        return (fit.beta_mcmc.tobytes(), fit.energy, vc.ols(A, b).tobytes(),
+                vc.build_penalty_matrices_nd([2, 2], [(0, 1), (0, 1)])[0].tobytes())
+
+    reference = results()
+    assert threads() > 1, "the parent should have started its OpenMP team"
+"""
+
+FORK_ROUTES = {
+    "multiprocessing_fork_pool": """
+        import multiprocessing
+        with multiprocessing.get_context("fork").Pool(2) as pool:
+            assert pool.map(results, range(4)) == [reference] * 4
+    """,
+    "default_process_pool_executor": """
+        from concurrent.futures import ProcessPoolExecutor
+        with ProcessPoolExecutor(2) as pool:
+            assert list(pool.map(results, range(4))) == [reference] * 4
+    """,
+    "fork_inside_fork": """
+        def child(depth):
+            ok = results() == reference and threads() == 1
+            if depth == 1:
+                os._exit(0 if ok else 3)
+            pid = os.fork()
+            if pid == 0:
+                child(depth + 1)
+            _, status = os.waitpid(pid, 0)
+            os._exit(0 if ok and os.waitstatus_to_exitcode(status) == 0 else 4)
+
+        pid = os.fork()
+        if pid == 0:
+            child(0)
+        _, status = os.waitpid(pid, 0)
+        assert os.waitstatus_to_exitcode(status) == 0, status
+    """,
+}
+
+
+@pytest.mark.parametrize("route", sorted(FORK_ROUTES))
+def test_forked_children_compute_the_parents_bits(route: str) -> None:
+    code = "".join(
+        textwrap.dedent(part)
+        for part in (
+            FORK_REFERENCES,
+            FORK_ROUTES[route],
+            """
+        # The parent keeps its team after the forks.
+        assert results() == reference and threads() > 1
+        print("ok")
+    """,
+        )
+    )
+    assert run(code, env={"OMP_NUM_THREADS": "2"}).split() == ["ok"]
+
+
+# --- sub-interpreters ---------------------------------------------------------------------
+
+SUBINTERPRETER_IMPORT = """
+    import os
+    try:
+        import vexa_core
+        os.write(1, b"imported\\n")
+    except ImportError as e:
+        os.write(1, ("ImportError: %s\\n" % e).encode())
+"""
+
+
+def test_sub_interpreter_import_is_refused_and_main_import_unchanged() -> None:
+    pytest.importorskip("_testcapi")
+    code = f"""
+        import importlib, _testcapi
+        sub = {textwrap.dedent(SUBINTERPRETER_IMPORT)!r}
+        sys.modules.pop("vexa_core")
+        assert _testcapi.run_in_subinterp(sub) == 0     # before the main interpreter's import
+        again = importlib.import_module("vexa_core")
+        assert again is vc and vc.mad([1.0, 2.0, 4.0]) == 1.0
+        assert _testcapi.run_in_subinterp(sub) == 0     # and after it
+        print("doc:", vc.__doc__)
+    """
+    lines = run(code).splitlines()
+    refusal = (
+        "ImportError: vexa_core supports only the main interpreter; "
+        "it cannot be imported in a sub-interpreter"
+    )
+    assert lines == [refusal, refusal, "doc: VEXA-P performans-kritik cekirdegi (C++/Eigen)."]
+
+
+# --- Ctrl-C -------------------------------------------------------------------------------
+
+LONG_CALLS = {
+    "penalty_1d_grid": "vc.smoothness_penalty_matrices_1d(5, 0.0, 1.0, 2**31 - 1)",
+    "penalty_nd_grid": "vc.build_penalty_matrices_nd([3, 3], [(0, 1)] * 2, 2**31 - 1)",
+    "warmup": "vc.TournamentMCMC(n_chains=3, n_warmup=2**31 - 1).fit(X, y)",
+    "deep_phase": "vc.TournamentMCMC(n_chains=3, n_warmup=5, n_deep=2**31 - 1).fit(X, y)",
+    # More chains than threads: the calling thread ends up waiting for the others.
+    "many_chains": "vc.TournamentMCMC(n_chains=64, n_warmup=2**31 - 1).fit(X, y)",
+}
+
+
+@pytest.mark.parametrize("call", sorted(LONG_CALLS))
+def test_sigint_interrupts_a_long_call_within_half_a_second(call: str) -> None:
+    proc = start(
+        f"""
+        rng = np.random.default_rng(0)
+        X, y = rng.random((200, 3)), rng.random(200)
+        print("ready", flush=True)
+        try:
+            {LONG_CALLS[call]}
+            print("finished", flush=True)
+        except KeyboardInterrupt:
+            print("interrupted", flush=True)
+        print(vc.mad([1.0, 2.0, 4.0]), flush=True)
+    """,
+        env={"OMP_NUM_THREADS": "2"},
+    )
+    watchdog = threading.Timer(HANG_LIMIT_S, kill_group, [proc])
+    watchdog.start()
+    with proc:
+        try:
+            assert proc.stdout is not None and proc.stderr is not None
+            assert proc.stdout.readline() == "ready\n"
+            time.sleep(1.0)  # well inside the call
+            sent = time.monotonic()
+            proc.send_signal(signal.SIGINT)
+            reaction = proc.stdout.readline()
+            elapsed = time.monotonic() - sent
+            rest, err = proc.stdout.read(), proc.stderr.read()
+            proc.wait()
+        finally:
+            watchdog.cancel()
+            kill_group(proc)
+    assert reaction == "interrupted\n", err
+    assert elapsed < 0.5
+    assert rest == "1.0\n" and proc.returncode == 0, err
+
+
+def test_calls_from_other_threads_run_to_the_end() -> None:
+    code = """
+        import signal, threading, time
+        rng = np.random.default_rng(1)
+        X, y = rng.random((100, 3)), rng.random(100)
+        settings = vc.TournamentMCMC(n_chains=4, n_warmup=3000, n_deep=3000)
+        reference = settings.fit(X, y).beta_mcmc.tobytes()
+        out = {}
+
+        def worker():
+            # Raised while the fit runs; only the main thread handles it, afterwards.
+            signal.raise_signal(signal.SIGINT)
+            out["beta"] = settings.fit(X, y).beta_mcmc.tobytes()
+
+        thread = threading.Thread(target=worker)
+        try:
+            thread.start()
+            thread.join()
+            time.sleep(5)  # the pending KeyboardInterrupt surfaces here at the latest
+            print("not interrupted")
+        except KeyboardInterrupt:
+            thread.join()
+        print(out["beta"] == reference)
+    """
+    assert run(code).split() == ["True"]
+
+
+# --- memory limits ------------------------------------------------------------------------
+
+
+def test_request_above_the_address_space_limit_is_refused_before_any_work() -> None:
+    # The limit is set so that one of boundary_reduce_1d's two p x p matrices
+    # still fits but both do not: only a check against RLIMIT_AS refuses the
+    # request before the first one is allocated and filled.
+    code = """
+        import resource
+        with open("/proc/self/status") as f:
+            used = int(next(l.split()[1] for l in f if l.startswith("VmSize:"))) * 1024
+        limit = 3 * used + (512 << 20)
+        p = int(((1.2 * limit) / 16) ** 0.5)
+        resource.setrlimit(resource.RLIMIT_AS, (limit, resource.getrlimit(resource.RLIMIT_AS)[1]))
+        before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+        try:
+            vc.boundary_reduce_1d(p - 1, 0.0, 1.0)
+            print("allocated")
+        except MemoryError:
+            grown = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before
+            print("refused", grown < 64 * 1024)
+        print(vc.boundary_reduce_1d(2, 0.0, 1.0)[2, 2])
+    """
+    assert run(code).split() == ["refused", "True", "4.0"]
