@@ -4,7 +4,12 @@ Every workload is first checked for agreement, then the two are timed
 interleaved over several repeats; the table shows medians and the ratio
 vexa_core / peer (below 1 means vexa_core is faster).
 
+A second table times the current build against an earlier commit of it
+(--before, built once under build/before/), for the speed-ups that have no
+NumPy peer.
+
     python bench/run.py [--repeats N] [--json FILE] [--floor-binary PATH] [--only NAME ...]
+                        [--before COMMIT|none]
 """
 
 from __future__ import annotations
@@ -27,9 +32,12 @@ import numpy as np
 
 import vexa_core as vc
 
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import before_after
+
 # The oracles the tests check against are the peers timed here.
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests"))
-from oracles import peers, reference_tournament  # noqa: E402
+from oracles import peers, reference_tournament
 
 
 @dataclass
@@ -47,6 +55,7 @@ def close(rtol: float = 1e-12, atol_scale: float = 0.0) -> Callable[[Any, Any], 
         a, b = np.asarray(a, dtype=float), np.asarray(b, dtype=float)
         atol = atol_scale * float(np.max(np.abs(b))) if b.size else 0.0
         return a.shape == b.shape and bool(np.allclose(a, b, rtol=rtol, atol=atol))
+
     return check
 
 
@@ -76,30 +85,58 @@ def make_workloads(rng: np.random.Generator) -> list[Workload]:
 
     w = [
         Workload("mad", "n=1e6", lambda: vc.mad(y), lambda: peers.mad(y), close()),
-        Workload("compute_sr", "n=1e6", lambda: vc.compute_sr(yp, y, eps),
-                 lambda: peers.compute_sr(yp, y, eps), close(0.0)),
-        Workload("design_matrix_1d", "n=1e6 deg=8", lambda: vc.design_matrix_1d(8, x),
-                 lambda: peers.design_matrix_1d(8, x), close(0.0)),
-        Workload("smoothness_penalty_matrices_1d", "deg=10 n_grid=600",
-                 lambda: vc.smoothness_penalty_matrices_1d(10, 0.0, 1.0, 600),
-                 lambda: peers.smoothness_penalty_matrices_1d(10, 0.0, 1.0, 600),
-                 pairs_close(1e-9, 1e-12)),
-        Workload("build_penalty_matrices_nd", "deg=[3,3,3] G=30",
-                 lambda: vc.build_penalty_matrices_nd([3, 3, 3], bounds3, 30),
-                 lambda: peers.build_penalty_matrices_nd([3, 3, 3], bounds3, 30),
-                 pairs_close(1e-9, 1e-12)),
-        Workload("ols", "n=2e5 p=20", lambda: vc.ols(X, yo), lambda: peers.ols(X, yo),
-                 close(1e-9)),
-        Workload("fit_regularized_linear", "n=2e5 p=40 R1+R2",
-                 lambda: vc.fit_regularized_linear(Phi, yf, R1f, R2f, 1e-4, 1e-6),
-                 lambda: peers.fit_regularized_linear(Phi, yf, R1f, R2f, 1e-4, 1e-6),
-                 close(1e-10)),
-        Workload("gibbs_entropy", "n=1e6", lambda: vc.gibbs_entropy(energies),
-                 lambda: peers.gibbs_entropy(energies),
-                 lambda a, b: bool(np.allclose([a.H, a.Hmax, a.He, a.r_heat, a.var_E, a.T], b,
-                                               rtol=1e-9))),
-        Workload("tiny call: mad", "n=5", lambda: vc.mad(tiny), lambda: float(np.median(tiny)),
-                 lambda a, b: True),
+        Workload(
+            "compute_sr",
+            "n=1e6",
+            lambda: vc.compute_sr(yp, y, eps),
+            lambda: peers.compute_sr(yp, y, eps),
+            close(0.0),
+        ),
+        Workload(
+            "design_matrix_1d",
+            "n=1e6 deg=8",
+            lambda: vc.design_matrix_1d(8, x),
+            lambda: peers.design_matrix_1d(8, x),
+            close(0.0),
+        ),
+        Workload(
+            "smoothness_penalty_matrices_1d",
+            "deg=10 n_grid=600",
+            lambda: vc.smoothness_penalty_matrices_1d(10, 0.0, 1.0, 600),
+            lambda: peers.smoothness_penalty_matrices_1d(10, 0.0, 1.0, 600),
+            pairs_close(1e-9, 1e-12),
+        ),
+        Workload(
+            "build_penalty_matrices_nd",
+            "deg=[3,3,3] G=30",
+            lambda: vc.build_penalty_matrices_nd([3, 3, 3], bounds3, 30),
+            lambda: peers.build_penalty_matrices_nd([3, 3, 3], bounds3, 30),
+            pairs_close(1e-9, 1e-12),
+        ),
+        Workload("ols", "n=2e5 p=20", lambda: vc.ols(X, yo), lambda: peers.ols(X, yo), close(1e-9)),
+        Workload(
+            "fit_regularized_linear",
+            "n=2e5 p=40 R1+R2",
+            lambda: vc.fit_regularized_linear(Phi, yf, R1f, R2f, 1e-4, 1e-6),
+            lambda: peers.fit_regularized_linear(Phi, yf, R1f, R2f, 1e-4, 1e-6),
+            close(1e-10),
+        ),
+        Workload(
+            "gibbs_entropy",
+            "n=1e6",
+            lambda: vc.gibbs_entropy(energies),
+            lambda: peers.gibbs_entropy(energies),
+            lambda a, b: bool(
+                np.allclose([a.H, a.Hmax, a.He, a.r_heat, a.var_E, a.T], b, rtol=1e-9)
+            ),
+        ),
+        Workload(
+            "tiny call: mad",
+            "n=5",
+            lambda: vc.mad(tiny),
+            lambda: float(np.median(tiny)),
+            lambda a, b: True,
+        ),
     ]
     xs = rng.uniform(-1, 1, size=500)
     Xs = np.polynomial.polynomial.polyvander(xs, 7)
@@ -115,10 +152,18 @@ def make_workloads(rng: np.random.Generator) -> list[Workload]:
         beta, energy, _ = reference_tournament.tournament_fit(Xs, ys, R1s, R2s, 1e-3, 1e-5)
         return beta, energy
 
-    w.append(Workload("TournamentMCMC.fit", "defaults n=500 p=8 R1+R2", ours, peer,
-                      lambda a, b: bool(np.allclose(a[0], b[0], rtol=1e-9)
-                                        and np.isclose(a[1], b[1], rtol=1e-9)),
-                      repeats=3))
+    w.append(
+        Workload(
+            "TournamentMCMC.fit",
+            "defaults n=500 p=8 R1+R2",
+            ours,
+            peer,
+            lambda a, b: bool(
+                np.allclose(a[0], b[0], rtol=1e-9) and np.isclose(a[1], b[1], rtol=1e-9)
+            ),
+            repeats=3,
+        )
+    )
     return w
 
 
@@ -143,8 +188,14 @@ def run_workload(wl: Workload, repeats: int) -> dict[str, Any]:
         ours.append(time_once(wl.ours, n_ours))
         peer.append(time_once(wl.peer, n_peer))
     mo, mp = statistics.median(ours), statistics.median(peer)
-    return {"workload": wl.name, "sizes": wl.sizes, "vexa_core_s": mo, "peer_s": mp,
-            "ratio": mo / mp, "agree": agree}
+    return {
+        "workload": wl.name,
+        "sizes": wl.sizes,
+        "vexa_core_s": mo,
+        "peer_s": mp,
+        "ratio": mo / mp,
+        "agree": agree,
+    }
 
 
 def sampler_thread_scaling(floor_binary: str | None) -> dict[str, Any]:
@@ -165,20 +216,46 @@ def sampler_thread_scaling(floor_binary: str | None) -> dict[str, Any]:
     out: dict[str, Any] = {}
     for threads in (1, 2):
         env = dict(os.environ, OMP_NUM_THREADS=str(threads))
-        res = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
-                             text=True, check=True)
+        res = subprocess.run(
+            [sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True
+        )
         out[f"fit_{threads}_thread_s"] = float(res.stdout)
     out["two_over_one_thread"] = out["fit_2_thread_s"] / out["fit_1_thread_s"]
     if floor_binary and Path(floor_binary).exists():
-        res = subprocess.run([floor_binary, "500", "8", "200000"], capture_output=True,
-                             text=True, check=True)
-        ns, eigen, compiler = res.stdout.splitlines()[:3]
+        res = subprocess.run(
+            [floor_binary, "500", "8", "200000"], capture_output=True, text=True, check=True
+        )
+        lines = res.stdout.splitlines()
+        eigen, compiler = lines[-2:]
+        ghz = clock_ghz()
+        for line in lines[:-2]:
+            path, ns, width = line.split()
+            out[f"energy_eval_ns[{path}]"] = float(ns)
+            # One multiply and one add of the path's width per cycle for X*beta.
+            if ghz:
+                out[f"energy_floor_ns[{path}]"] = 500 * 8 / int(width) / ghz
+        widest = lines[len(lines) - 3].split()
         evaluations = 25 * 201 + 5 * 2000
-        floor_s = evaluations * float(ns) * 1e-9
-        out.update(energy_eval_ns=float(ns), evaluations=evaluations, floor_s=floor_s,
-                   fit_1_thread_over_floor=out["fit_1_thread_s"] / floor_s,
-                   eigen=eigen, compiler=compiler)
+        floor_s = evaluations * float(widest[1]) * 1e-9
+        out.update(
+            widest_path=widest[0],
+            evaluations=evaluations,
+            floor_s=floor_s,
+            fit_1_thread_over_floor=out["fit_1_thread_s"] / floor_s,
+            eigen=eigen,
+            compiler=compiler,
+        )
     return out
+
+
+def clock_ghz() -> float | None:
+    try:
+        for line in Path("/proc/cpuinfo").read_text().splitlines():
+            if line.startswith("cpu MHz"):
+                return float(line.split(":", 1)[1]) / 1000.0
+    except OSError:
+        pass
+    return None
 
 
 def interrupt_polling_cost(binary: str | None) -> dict[str, Any]:
@@ -202,19 +279,36 @@ def machine() -> dict[str, Any]:
                 break
     except OSError:
         pass
-    return {"cpu": cpu, "cores": os.cpu_count(), "threads": os.environ.get("OMP_NUM_THREADS",
-            str(os.cpu_count())), "numpy": np.__version__, "python": platform.python_version()}
+    return {
+        "cpu": cpu,
+        "cores": os.cpu_count(),
+        "threads": os.environ.get("OMP_NUM_THREADS", str(os.cpu_count())),
+        "numpy": np.__version__,
+        "python": platform.python_version(),
+    }
 
 
 def main() -> None:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--repeats", type=int, default=7)
     ap.add_argument("--json", metavar="FILE")
-    ap.add_argument("--floor-binary", metavar="PATH",
-                    default=str(Path(__file__).resolve().parents[1] / "build/native/vexa_energy_floor"))
-    ap.add_argument("--interrupt-binary", metavar="PATH",
-                    default=str(Path(__file__).resolve().parents[1] / "build/native/vexa_interrupt_cost"))
+    ap.add_argument(
+        "--floor-binary",
+        metavar="PATH",
+        default=str(Path(__file__).resolve().parents[1] / "build/native/vexa_energy_floor"),
+    )
+    ap.add_argument(
+        "--interrupt-binary",
+        metavar="PATH",
+        default=str(Path(__file__).resolve().parents[1] / "build/native/vexa_interrupt_cost"),
+    )
     ap.add_argument("--only", nargs="*", metavar="NAME")
+    ap.add_argument(
+        "--before",
+        default="a0e33f9",
+        metavar="COMMIT",
+        help="also time this earlier commit against the current build ('none': skip)",
+    )
     args = ap.parse_args()
 
     rng = np.random.default_rng(12345)
@@ -224,24 +318,50 @@ def main() -> None:
         if args.only and wl.name not in args.only:
             continue
         rows.append(run_workload(wl, args.repeats))
-    scaling = (sampler_thread_scaling(args.floor_binary)
-               if hasattr(vc, "TournamentMCMC") and (not args.only or "TournamentMCMC.fit" in args.only)
-               else {})
+    scaling = (
+        sampler_thread_scaling(args.floor_binary)
+        if hasattr(vc, "TournamentMCMC") and (not args.only or "TournamentMCMC.fit" in args.only)
+        else {}
+    )
     info.update({k: scaling.pop(k) for k in ("eigen", "compiler") if k in scaling})
     if hasattr(vc, "TournamentMCMC") and (not args.only or "TournamentMCMC.fit" in args.only):
         scaling.update(interrupt_polling_cost(args.interrupt_binary))
 
-    print(f"CPU: {info['cpu']} ({info['cores']} cores), threads: {info['threads']}, "
-          f"NumPy {info['numpy']}, Eigen {info.get('eigen', '?')}, {info.get('compiler', '')}")
+    print(
+        f"CPU: {info['cpu']} ({info['cores']} cores), threads: {info['threads']}, "
+        f"NumPy {info['numpy']}, Eigen {info.get('eigen', '?')}, {info.get('compiler', '')}"
+    )
     print(f"{'workload':34} {'sizes':26} {'vexa_core':>11} {'peer':>11} {'ratio':>8}  agree")
     for r in rows:
-        print(f"{r['workload']:34} {r['sizes']:26} {fmt(r['vexa_core_s']):>11} "
-              f"{fmt(r['peer_s']):>11} {r['ratio']:8.4f}  {'yes' if r['agree'] else 'NO'}")
+        print(
+            f"{r['workload']:34} {r['sizes']:26} {fmt(r['vexa_core_s']):>11} "
+            f"{fmt(r['peer_s']):>11} {r['ratio']:8.4f}  {'yes' if r['agree'] else 'NO'}"
+        )
     for k, v in scaling.items():
         print(f"  {k}: {fmt(v) if k.endswith('_s') else f'{v:.4g}' if isinstance(v, float) else v}")
+    versus: list[dict[str, Any]] = []
+    if args.before != "none":
+        versus = before_after.compare(args.before, args.only)
+        print(
+            f"\nagainst commit {args.before} (current / before, median of "
+            f"{versus[0]['runs'] if versus else 0} runs each)"
+        )
+        print(
+            f"{'workload':34} {'sizes':26} {'current':>11} {'before':>11} {'ratio':>8} "
+            f"{'cpu ratio':>10}"
+        )
+        for r in versus:
+            print(
+                f"{r['workload']:34} {r['sizes']:26} {fmt(r['after_s']):>11} "
+                f"{fmt(r['before_s']):>11} {r['ratio']:8.4f} {r['cpu_ratio']:10.4f}"
+            )
     if args.json:
-        Path(args.json).write_text(json.dumps({"machine": info, "workloads": rows,
-                                               "sampler": scaling}, indent=2))
+        Path(args.json).write_text(
+            json.dumps(
+                {"machine": info, "workloads": rows, "sampler": scaling, "versus_before": versus},
+                indent=2,
+            )
+        )
 
 
 def fmt(seconds: float) -> str:

@@ -95,7 +95,9 @@ def test_gibbs_entropy_matches(n, T):
 
 
 @pytest.mark.parametrize(
-    "steps", [[2, 6, 5, 0, 3], [2, 3, 3, 3, 0, 0], [3, 7, 6, 7, 3, 5, 7, 5, 6]], ids=["n5", "n6", "n9"]
+    "steps",
+    [[2, 6, 5, 0, 3], [2, 3, 3, 3, 0, 0], [3, 7, 6, 7, 3, 5, 7, 5, 6]],
+    ids=["n5", "n6", "n9"],
 )
 def test_gibbs_mean_uses_the_vectorised_sum_order(steps):
     # Energies 1e16 + 2 k sit on a grid of spacing 2, so every partial sum is rounded
@@ -173,7 +175,7 @@ def test_fit_energy_is_the_score_of_its_beta(penalized):
     beta, energy, gibbs = ref.tournament_fit(
         X, y, R1, R2, g1, g2, n_chains=5, n_warmup=30, n_deep=40, n_elite=3, exact=True
     )
-    yp = ref.matvec(np.asfortranarray(X), beta)
+    yp = ref.predict(np.asfortranarray(X), beta)
     assert same_bits(energy, vexa_core.mdl_score_reg(yp, y, 4, 20, beta, R1, R2, g1, g2))
     # The deep phase never ends above the best warm-up chain.
     chain_energy, p = ref.make_chain_energy(X, y, R1, R2, g1, g2, exact=True)
@@ -214,8 +216,15 @@ def topup_data():
 
 
 def fit(n_chains, n_warmup, n_deep, n_elite, step_size=0.05, H_piH=20, seed=42):
-    return dict(n_chains=n_chains, n_warmup=n_warmup, n_deep=n_deep, n_elite=n_elite,
-                step_size=step_size, H_piH=H_piH, seed=seed)
+    return dict(
+        n_chains=n_chains,
+        n_warmup=n_warmup,
+        n_deep=n_deep,
+        n_elite=n_elite,
+        step_size=step_size,
+        H_piH=H_piH,
+        seed=seed,
+    )
 
 
 # id: (data, (gamma1, gamma2) or None for no penalties, sampler settings). "R2-only" passes
@@ -223,7 +232,11 @@ def fit(n_chains, n_warmup, n_deep, n_elite, step_size=0.05, H_piH=20, seed=42):
 LINE2 = partial(line_data, 2)
 FIT_CASES = {
     "base": (LINE2, (0.05, 0.01), fit(6, 30, 50, 3)),
-    "odd-p-cache-carries-over": (partial(line_data, 3), (0.05, 0.01), fit(5, 25, 40, 3, 0.07, seed=9)),
+    "odd-p-cache-carries-over": (
+        partial(line_data, 3),
+        (0.05, 0.01),
+        fit(5, 25, 40, 3, 0.07, seed=9),
+    ),
     "no-warmup": (LINE2, (0.05, 0.01), fit(5, 0, 40, 3, seed=7)),
     "negative-warmup": (LINE2, (0.05, 0.01), fit(5, -4, 40, 3, seed=7)),
     "no-deep": (LINE2, (0.05, 0.01), fit(6, 30, 0, 3)),

@@ -2,31 +2,47 @@
 
 #include "common/checks.hpp"
 #include "fit/ldlt_solve.hpp"
+#include "kernels/cross_products.hpp"
 
 #include <Eigen/Cholesky>
+
+#include <cstddef>
+#include <vector>
 
 namespace vexa {
 
 Eigen::VectorXd fit_regularized_linear(const Eigen::MatrixXd& Phi, const Eigen::VectorXd& y,
-                                       const PenaltyTerms& terms, double ridge) {
+                                       const PenaltyTerms& terms, double ridge, SimdPath path) {
     const Eigen::Index p = Phi.cols();
     const Eigen::Index n = y.size();
     require_rows(Phi, "Phi", n, "y");
     check_penalty_shapes(terms, p, "Phi");
     require_allocatable(p, p);
-    // No coefficients; Eigen's products would bind references to the null data of Phi.
+    // No coefficients: nothing to form or solve.
     if (p == 0) return Eigen::VectorXd();
 
-    // A: p x p. LDLT reads only the lower triangle, so the rank update fills only that
-    // (the upper triangles of the penalties are added there but never read).
-    Eigen::MatrixXd A = Eigen::MatrixXd::Zero(p, p);
-    A.selfadjointView<Eigen::Lower>().rankUpdate(Phi.transpose());
+    // The lower triangle of [Phi y]^T [Phi y] holds A = Phi^T Phi in its top-left
+    // p x p corner and b = Phi^T y in its last row, formed in one pass over Phi
+    // in an order that every instruction set reproduces bit for bit. LDLT reads
+    // only the lower triangle, so only that is formed (the upper triangles of the
+    // penalties are added there but never read).
+    const Eigen::Index m = p + 1;
+    // The products and their lane sums: 1 + 8 doubles per (padded) pair.
+    require_allocatable(m + 3, m + 3, 9);
+    Eigen::MatrixXd products = Eigen::MatrixXd::Zero(m, m);
+    std::vector<double> work(static_cast<std::size_t>(cross_products_work(m)));
+    std::vector<const double*> columns(static_cast<std::size_t>(m));
+    for (Eigen::Index j = 0; j < p; ++j) columns[static_cast<std::size_t>(j)] = Phi.col(j).data();
+    columns[static_cast<std::size_t>(p)] = y.data();
+    cross_products(columns.data(), m, n, products.data(), work.data(), path);
+
+    Eigen::MatrixXd A = products.topLeftCorner(p, p);
     A.diagonal().array() += ridge;
     terms.for_each_used([&](const Eigen::MatrixXd& R, double gamma, const char*) {
         const double scale = static_cast<double>(n) * gamma;
         A += scale * R;
     });
-    const Eigen::VectorXd b = Phi.transpose() * y;
+    const Eigen::VectorXd b = products.row(p).head(p).transpose();
 
     const Eigen::LDLT<Eigen::MatrixXd> ldlt(A);
     return ldlt_solve(ldlt, b);

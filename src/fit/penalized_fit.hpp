@@ -2,6 +2,7 @@
 // Ridge- and smoothness-penalized linear fit through the normal equations.
 
 #include "common/penalty_terms.hpp"
+#include "kernels/simd_path.hpp"
 
 #include <Eigen/Core>
 
@@ -14,7 +15,9 @@ namespace vexa {
 // penalty contributes its lower triangle mirrored. The system is solved by LDLT
 // with the zero-pivot rule of ldlt_solve; a singular system is not an error.
 // ValueError for mismatched shapes, MemoryError when p x p cannot be allocated.
+// PhiᵀPhi and Phiᵀy are formed on `path`; every path gives the same bits.
 Eigen::VectorXd fit_regularized_linear(const Eigen::MatrixXd& Phi, const Eigen::VectorXd& y,
-                                       const PenaltyTerms& terms, double ridge);
+                                       const PenaltyTerms& terms, double ridge,
+                                       SimdPath path = widest_simd_path());
 
 }  // namespace vexa

@@ -2,6 +2,8 @@
 // The sampler's energy: the regularized description length of the linear model
 // X * beta, scored with k = p coefficients against the observations y.
 
+#include "kernels/simd_path.hpp"
+#include "kernels/success_count.hpp"
 #include "stats/description_length.hpp"
 
 #include <Eigen/Core>
@@ -10,27 +12,32 @@ namespace vexa {
 
 // Read-only data shared by every energy evaluation of one fit (and by all threads).
 struct EnergyProblem {
-    const Eigen::MatrixXd& X;  // n x p, one column per coefficient
-    const Eigen::VectorXd& y;  // n observations
-    int H;                     // resolution of the model cost
-    double eps;                // sr_eps(y), formed once per fit
-    PenaltyTerms terms;        // absent penalties are null
+    const Eigen::MatrixXd& X;            // n x p, one column per coefficient
+    const Eigen::VectorXd& y;            // n observations
+    int H;                               // resolution of the model cost
+    double eps;                          // sr_eps(y), formed once per fit
+    PenaltyTerms terms;                  // absent penalties are null
+    SimdPath path = widest_simd_path();  // instruction set of the success count
 };
 
-// chain_energy: mdl_score_core(X * beta, y, p, H, eps, beta, terms). X * beta is
-// formed anew on every call, but into buffers this evaluator owns, as is the
-// penalty product, so that evaluations allocate nothing after the first.
-// One evaluator per chain or deep run; it is not shared between threads.
+// chain_energy: mdl_score_core(X * beta, y, p, H, eps, beta, terms). One pass over
+// X and y counts the successes of X * beta without storing the predictions; the
+// penalty products go to a buffer this evaluator owns, so that evaluations
+// allocate nothing after the first. One evaluator per chain, deep run or group
+// of them; it is not shared between threads.
 class ChainEnergy {
 public:
     explicit ChainEnergy(const EnergyProblem& problem);
 
     double operator()(const Eigen::VectorXd& beta);
 
+    // energies[g] = the energy of *betas[g] for g < group (1 <= group <=
+    // kMaxLockstep), all scored in one pass over X: the same values as one call each.
+    void operator()(const Eigen::VectorXd* const* betas, int group, double* energies);
+
 private:
     const EnergyProblem& problem_;
-    int k_;                         // p, checked by the caller to fit an int
-    Eigen::VectorXd prediction_;    // n
+    double model_cost_;             // of k = p (checked by the caller to fit an int)
     Eigen::VectorXd penalty_work_;  // R * beta, p
 };
 

@@ -1,10 +1,14 @@
 #include "mcmc/deep_phase.hpp"
 
 #include "common/thread_team.hpp"
+#include "mcmc/lockstep.hpp"
 #include "mcmc/metropolis_chain.hpp"
 #include "mcmc/random_streams.hpp"
 #include "mcmc/sampler_constants.hpp"
 
+#include <omp.h>
+
+#include <algorithm>
 #include <cstddef>
 #include <stdexcept>
 #include <utility>
@@ -31,12 +35,45 @@ void refine_member(const EnergyProblem& problem, const ChainState& member,
     }
 }
 
+// Runs first .. first + size - 1 in lockstep, run j from start_T[j]; lowest[j]
+// takes a copy of every state of run j strictly below it.
+void refine_group(const EnergyProblem& problem, const std::vector<ChainState>& elite,
+                  std::int64_t first, int size, std::uint64_t seed, std::int32_t n_deep,
+                  double sigma, const std::vector<double>& start_T, std::vector<ChainState>& lowest,
+                  const Cancellation& cancel) {
+    std::vector<MetropolisChain> group;
+    group.reserve(static_cast<std::size_t>(size));
+    MetropolisChain* members[kMaxLockstep] = {};
+    double T[kMaxLockstep] = {};
+    for (int g = 0; g < size; ++g) {
+        const std::size_t j = static_cast<std::size_t>(first + g);
+        group.emplace_back(problem, deep_stream_seed(seed, first + g));
+        group.back().start_at(elite[j]);
+        T[g] = start_T[j];
+    }
+    for (int g = 0; g < size; ++g) members[g] = &group[static_cast<std::size_t>(g)];
+    ChainEnergy energy(problem);
+    for (std::int32_t t = 0; t < n_deep; ++t) {
+        cancel.check();
+        step_in_lockstep(members, size, sigma, T, energy);
+        for (int g = 0; g < size; ++g) {
+            ChainState& run_lowest = lowest[static_cast<std::size_t>(first + g)];
+            if (members[g]->energy() < run_lowest.energy) {
+                run_lowest.beta = members[g]->beta();
+                run_lowest.energy = members[g]->energy();
+            }
+            T[g] *= sampler::kDeepCooling;
+        }
+    }
+}
+
 }  // namespace
 
 ChainState run_deep_phase(const EnergyProblem& problem, const std::vector<ChainState>& elite,
                           std::int32_t n_deep, double step_size, std::uint64_t seed, double Td0,
                           DeepSchedule schedule, const Cancellation& cancel) {
-    if (elite.empty()) throw std::invalid_argument("the deep phase needs at least one elite member");
+    if (elite.empty())
+        throw std::invalid_argument("the deep phase needs at least one elite member");
     const double sigma = sampler::kDeepStepFactor * step_size;
     ChainState best = elite.front();
     const std::size_t runs = elite.size();
@@ -67,11 +104,14 @@ ChainState run_deep_phase(const EnergyProblem& problem, const std::vector<ChainS
     // the same state as the sequential running minimum.
     std::vector<ChainState> lowest(
         runs, ChainState{Eigen::VectorXd::Zero(problem.X.cols()), best.energy});
-    parallel_for(static_cast<std::int64_t>(runs), cancel, [&](std::int64_t j) {
-        const std::size_t slot = static_cast<std::size_t>(j);
-        double T = start_T[slot];
-        refine_member(problem, elite[slot], deep_stream_seed(seed, j), n_deep, sigma, T,
-                      lowest[slot], cancel);
+    // Runs [q G, (q + 1) G) form group q and move in lockstep on one thread.
+    const std::int64_t count = static_cast<std::int64_t>(runs);
+    const int G = lockstep_group_size(problem.X, count, omp_get_max_threads());
+    const std::int64_t groups = (count + G - 1) / G;
+    parallel_for(groups, cancel, [&](std::int64_t q) {
+        const std::int64_t first = q * G;
+        const int size = static_cast<int>(std::min<std::int64_t>(G, count - first));
+        refine_group(problem, elite, first, size, seed, n_deep, sigma, start_T, lowest, cancel);
     });
     for (ChainState& run : lowest)
         if (run.energy < best.energy) best = std::move(run);

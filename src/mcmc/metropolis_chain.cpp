@@ -30,14 +30,19 @@ void MetropolisChain::start_at(const ChainState& state) {
     energy_ = state.energy;
 }
 
-void MetropolisChain::step(double sigma, double T) {
+void MetropolisChain::step(double sigma, double T) { decide(chain_energy_(propose(sigma)), T); }
+
+const Eigen::VectorXd& MetropolisChain::propose(double sigma) {
     proposal_ = beta_;
     for (Eigen::Index l = 0; l < proposal_.size(); ++l)
         proposal_[l] += proposals_.draw(stream_, 0.0, sigma);
-    const double proposed = chain_energy_(proposal_);
-    if (metropolis_accept(energy_, proposed, T, stream_)) {
+    return proposal_;
+}
+
+void MetropolisChain::decide(double proposed_energy, double T) {
+    if (metropolis_accept(energy_, proposed_energy, T, stream_)) {
         beta_.swap(proposal_);  // the old state's buffer becomes the next proposal's
-        energy_ = proposed;
+        energy_ = proposed_energy;
     }
 }
 

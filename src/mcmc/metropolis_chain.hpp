@@ -34,6 +34,12 @@ public:
     // acceptance test at temperature T. Allocates nothing.
     void step(double sigma, double T);
 
+    // The same step in two halves, so that a group of chains can score their
+    // proposals together: propose() draws the proposal and returns it; decide()
+    // takes its energy and applies the acceptance test.
+    const Eigen::VectorXd& propose(double sigma);
+    void decide(double proposed_energy, double T);
+
     const Eigen::VectorXd& beta() const { return beta_; }
     double energy() const { return energy_; }
 

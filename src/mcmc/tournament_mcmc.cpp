@@ -23,8 +23,7 @@ void check_arguments(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
     require_rows(X, "X", y.size(), "y");
     // The coefficient count is the score's k, a 32-bit int.
     if (X.cols() > std::numeric_limits<int>::max())
-        throw std::invalid_argument("X has " + std::to_string(X.cols()) +
-                                    " columns but at most " +
+        throw std::invalid_argument("X has " + std::to_string(X.cols()) + " columns but at most " +
                                     std::to_string(std::numeric_limits<int>::max()) +
                                     " are supported");
     check_penalty_shapes(terms, X.cols(), "X");
@@ -34,13 +33,14 @@ void check_arguments(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
 
 MCMCResult TournamentMCMC::fit(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
                                const PenaltyTerms& terms, DeepSchedule schedule,
-                               const Cancellation& cancel) const {
+                               const Cancellation& cancel, SimdPath path) const {
     check_arguments(X, y, terms);
     // With no chain there is no energy to analyse and no chain to start the elite.
     if (n_chains == 0) throw std::invalid_argument("n_chains must be positive");
 
-    const EnergyProblem problem{X, y, H_piH, sr_eps(y), terms};
-    std::vector<ChainState> chains = run_warmup(problem, n_chains, n_warmup, step_size, seed, cancel);
+    const EnergyProblem problem{X, y, H_piH, sr_eps(y), terms, path};
+    std::vector<ChainState> chains =
+        run_warmup(problem, n_chains, n_warmup, step_size, seed, cancel);
 
     Eigen::VectorXd final_energies(static_cast<Eigen::Index>(chains.size()));
     for (std::size_t c = 0; c < chains.size(); ++c)

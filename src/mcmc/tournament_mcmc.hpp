@@ -2,6 +2,7 @@
 // The tournament sampler: parallel warm-up chains, Gibbs statistics of their final
 // energies, an elite of diverse low-energy chains and a deep phase refining it.
 
+#include "kernels/simd_path.hpp"
 #include "mcmc/deep_phase.hpp"
 #include "mcmc/mcmc_result.hpp"
 #include "stats/description_length.hpp"
@@ -26,11 +27,13 @@ struct TournamentMCMC {
     // sr_eps(y), beta, terms). X: n x p; penalties that will be read: p x p.
     // Throws std::invalid_argument for mismatched shapes and n_chains == 0,
     // std::length_error for a negative n_chains, all before any chain runs.
-    // `schedule` only chooses how the deep runs execute; the result is the same.
-    // Every step of every chain checks `cancel`.
+    // `schedule` only chooses how the deep runs execute and `path` the instruction
+    // set of the energy; the result is the same for every choice. Every step of
+    // every chain checks `cancel`.
     MCMCResult fit(const Eigen::MatrixXd& X, const Eigen::VectorXd& y, const PenaltyTerms& terms,
                    DeepSchedule schedule = DeepSchedule::parallel,
-                   const Cancellation& cancel = Cancellation()) const;
+                   const Cancellation& cancel = Cancellation(),
+                   SimdPath path = widest_simd_path()) const;
 };
 
 }  // namespace vexa

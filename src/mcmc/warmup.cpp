@@ -2,10 +2,14 @@
 
 #include "common/checks.hpp"
 #include "common/thread_team.hpp"
+#include "mcmc/lockstep.hpp"
 #include "mcmc/metropolis_chain.hpp"
 #include "mcmc/random_streams.hpp"
 #include "mcmc/sampler_constants.hpp"
 
+#include <omp.h>
+
+#include <algorithm>
 #include <cstddef>
 
 namespace vexa {
@@ -16,16 +20,32 @@ std::vector<ChainState> run_warmup(const EnergyProblem& problem, std::int32_t n_
     if (n_chains > 0) require_allocatable(problem.X.cols(), n_chains);
     // The count goes to the container as its size type, like any negative size would.
     std::vector<ChainState> chains(static_cast<std::size_t>(n_chains));
-    parallel_for(n_chains, cancel, [&](std::int64_t c) {
-        MetropolisChain chain(problem, chain_stream_seed(seed, c));
-        chain.start_random(sampler::kWarmupStartSigma);
-        double T = sampler::kWarmupStartTemperature;
+    const std::int64_t count = n_chains;
+    // Chains [q G, (q + 1) G) form group q and move in lockstep on one thread.
+    const int G = lockstep_group_size(problem.X, count, omp_get_max_threads());
+    const std::int64_t groups = count > 0 ? (count + G - 1) / G : 0;
+    parallel_for(groups, cancel, [&](std::int64_t q) {
+        const std::int64_t first = q * G;
+        const int size = static_cast<int>(std::min<std::int64_t>(G, count - first));
+        std::vector<MetropolisChain> group;
+        group.reserve(static_cast<std::size_t>(size));
+        MetropolisChain* members[kMaxLockstep] = {};
+        for (int g = 0; g < size; ++g) {
+            group.emplace_back(problem, chain_stream_seed(seed, first + g));
+            group.back().start_random(sampler::kWarmupStartSigma);
+        }
+        for (int g = 0; g < size; ++g) members[g] = &group[static_cast<std::size_t>(g)];
+        ChainEnergy energy(problem);
+        double T[kMaxLockstep] = {};
+        std::fill(T, T + size, sampler::kWarmupStartTemperature);
         for (std::int32_t i = 0; i < n_warmup; ++i) {
             cancel.check();
-            chain.step(step_size, T);
-            T *= sampler::kWarmupCooling;
+            step_in_lockstep(members, size, step_size, T, energy);
+            for (int g = 0; g < size; ++g) T[g] *= sampler::kWarmupCooling;
         }
-        chains[static_cast<std::size_t>(c)] = ChainState{chain.beta(), chain.energy()};
+        for (int g = 0; g < size; ++g)
+            chains[static_cast<std::size_t>(first + g)] =
+                ChainState{members[g]->beta(), members[g]->energy()};
     });
     return chains;
 }

@@ -12,8 +12,7 @@ double sr_eps(const Eigen::VectorXd& yt) {
     return m > 0 ? 0.4 * m : 0.4 * 1.0;  // a NaN spread is not positive
 }
 
-double quad_penalty(const Eigen::VectorXd& beta, const Eigen::MatrixXd& R,
-                    Eigen::VectorXd& work) {
+double quad_penalty(const Eigen::VectorXd& beta, const Eigen::MatrixXd& R, Eigen::VectorXd& work) {
     const Eigen::Index m = R.rows();
     if (m == 0) return 0.0;
     if (work.size() != m) work.resize(m);
@@ -29,10 +28,20 @@ double quad_penalty(const Eigen::VectorXd& beta, const Eigen::MatrixXd& R) {
 double mdl_score_core(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, int k, int H,
                       double eps, const Eigen::VectorXd* beta, const PenaltyTerms* terms,
                       Eigen::VectorXd& work) {
-    const double n = static_cast<double>(yt.size());
-    const double sr = compute_sr(yp, yt, eps);
+    return mdl_score_from_rate(model_cost(yt.size(), k, H), compute_sr(yp, yt, eps), yt.size(),
+                               beta, terms, work);
+}
+
+double model_cost(Eigen::Index count, int k, int H) {
+    const double n = static_cast<double>(count);
     const double C = k > 0 ? static_cast<double>(k) * std::log(2.0 * static_cast<double>(H)) : 0.0;
-    double base = (C / n) * static_cast<double>(k) - n * std::log(sr);
+    return (C / n) * static_cast<double>(k);
+}
+
+double mdl_score_from_rate(double model, double sr, Eigen::Index count, const Eigen::VectorXd* beta,
+                           const PenaltyTerms* terms, Eigen::VectorXd& work) {
+    const double n = static_cast<double>(count);
+    double base = model - n * std::log(sr);
     if (beta == nullptr || terms == nullptr) return base;
     terms->for_each_used([&](const Eigen::MatrixXd& R, double gamma, const char*) {
         base = gamma * quad_penalty(*beta, R, work) + base;

@@ -27,6 +27,15 @@ double mdl_score_core(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, int 
 double mdl_score_core(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, int k, int H,
                       double eps, const Eigen::VectorXd* beta, const PenaltyTerms* terms);
 
+// The model term (C / n) k of the score, C = k ln(2H) for k > 0 and 0 otherwise.
+double model_cost(Eigen::Index n, int k, int H);
+
+// The same score from its model term model_cost(n, k, H) and the success rate
+// sr = compute_sr(yp, yt, eps) of n points, for callers that count the
+// successes themselves and form the model term once.
+double mdl_score_from_rate(double model, double sr, Eigen::Index n, const Eigen::VectorXd* beta,
+                           const PenaltyTerms* terms, Eigen::VectorXd& work);
+
 double mdl_score(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, int k, int H);
 
 double mdl_score_reg(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, int k, int H,

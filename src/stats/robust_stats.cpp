@@ -40,6 +40,10 @@ double compute_sr(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, double e
     std::int64_t hits = 0;
     // Strict comparison: a difference equal to eps, or NaN, is no success.
     for (Eigen::Index i = 0; i < n; ++i) hits += (eps > std::abs(p[i] - t[i])) ? 1 : 0;
+    return success_rate(hits, n);
+}
+
+double success_rate(std::int64_t hits, Eigen::Index n) {
     const double rate = static_cast<double>(hits) / static_cast<double>(n);
     const double floor = 1.0 / (2.0 * static_cast<double>(n));
     return floor > rate ? floor : rate;

@@ -5,20 +5,23 @@ Two uses:
 * the peer that ``bench/run.py`` times against ``vexa_core.TournamentMCMC.fit``: NumPy arrays,
   ``X @ beta`` through NumPy, a plain Python loop over the Metropolis steps;
 * an oracle for the compiled sampler: with ``exact=True`` every sum that feeds an energy
-  is formed in the same order as the Eigen 3.4 kernels of the compiled module (x86-64,
-  SSE2 packets of two doubles, no FMA, ``-ffp-contract=off``), so that both give the same
-  result bit for bit.
+  is formed in the same order as the compiled module (x86-64, no FMA,
+  ``-ffp-contract=off``; the same on every instruction set it dispatches to), so that
+  both give the same result bit for bit.
 
 Summation orders mirrored in exact mode:
 
-* Matrix-vector products ``A @ b`` (``X @ beta``, ``R @ beta``): Eigen's column-major
-  GEMV kernel keeps one accumulator per row, starts it at 0 and adds ``A[i, j] * b[j]``
-  for j = 0, 1, ... in order (one rounded multiply, then one rounded add), then adds the
-  accumulator to the zeroed destination. With 128 or more columns the columns are taken
-  in blocks (16 per block, or 4 when a column holds 4000 or more rows), each block with
-  a fresh accumulator added to the destination in turn. A single-row matrix goes
-  through Eigen's dot product instead, whose strided row reduces strictly left to right:
-  the same order.
+* The prediction ``X @ beta`` of the energy (``predict``): row by row, the products
+  ``X[i, j] * beta[j]`` are each rounded and summed column by column, j = 0, 1, ... in
+  order, starting from the first product (no column blocks, whatever p).
+* Matrix-vector products ``R @ beta`` of the penalties (``matvec``): Eigen's
+  column-major GEMV kernel keeps one accumulator per row, starts it at 0 and adds
+  ``A[i, j] * b[j]`` for j = 0, 1, ... in order (one rounded multiply, then one rounded
+  add), then adds the accumulator to the zeroed destination. With 128 or more columns the
+  columns are taken in blocks (16 per block, or 4 when a column holds 4000 or more rows),
+  each block with a fresh accumulator added to the destination in turn. A single-row
+  matrix goes through Eigen's dot product instead, whose strided row reduces strictly
+  left to right: the same order.
 * Dot products and sums of contiguous vectors (``beta . (R beta)``, the squared norm of a
   difference of coefficient vectors, the mean of the chain energies): Eigen's linear
   vectorised reduction with two packets of two lanes: lanes r = 0..3 sum the terms
@@ -26,9 +29,9 @@ Summation orders mirrored in exact mode:
   remaining pair x[m4], x[m4 + 1] is added to them, the two lanes are added, and the
   last odd term is added at the end. Fewer than four terms reduce left to right.
 
-The building blocks (``matvec``, ``quad_penalty``, ``mdl_score_core``, ``gibbs_entropy``)
-default to exact=True; ``tournament_fit`` and the sampler stages default to exact=False,
-the benchmark peer.
+The building blocks (``predict``, ``matvec``, ``quad_penalty``, ``mdl_score_core``,
+``gibbs_entropy``) default to exact=True; ``tournament_fit`` and the sampler stages default
+to exact=False, the benchmark peer.
 
 Scalar arithmetic uses Python floats (IEEE doubles) and ``math.log`` / ``math.exp`` /
 ``math.sqrt`` of the same C library that the compiled module calls, never NumPy's own
@@ -52,6 +55,7 @@ __all__ = [
     "mad",
     "compute_sr",
     "sr_eps",
+    "predict",
     "matvec",
     "eigen_sum",
     "eigen_dot",
@@ -292,6 +296,19 @@ def matvec(A: Vector, b: Vector, exact: bool = True) -> Vector:
     return res
 
 
+def predict(X: Vector, beta: Vector, exact: bool = True) -> Vector:
+    """X @ beta; with exact=True summed column by column, starting from the first product."""
+    if not exact:
+        return X @ beta
+    rows, cols = X.shape
+    if cols == 0:
+        return np.zeros(rows)
+    res = X[:, 0] * beta[0]
+    for j in range(1, cols):
+        res = res + X[:, j] * beta[j]
+    return res
+
+
 def eigen_sum(x: Vector) -> float:
     """Sum of a contiguous vector in the order of Eigen's vectorised reduction."""
     n = x.shape[0]
@@ -482,7 +499,7 @@ def make_chain_energy(
     model_cost = _model_cost(n, p, H_piH)
 
     def chain_energy(beta: Vector) -> float:
-        yp = matvec(Xm, beta, exact)
+        yp = predict(Xm, beta, exact)
         sr = _rate(int(np.count_nonzero(eps > np.abs(yp - yt))), n)
         base = model_cost - _data_cost(n, sr)
         if M1 is not None:

@@ -1,0 +1,115 @@
+#include "kernels/cross_products.hpp"
+
+#include "kernels/target_attributes.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vexa {
+
+namespace {
+
+// Lane accumulators of pair (j, k) sit at grid[(j * mp + k) * 8], on a grid padded
+// to mp, a multiple of 4 columns, so that every path's tile size divides it.
+constexpr std::int64_t kGridStep = 4;
+// Rows taken per sweep over the tiles: a block of all columns stays in L2.
+constexpr std::int64_t kRowBlock = 1024;
+constexpr std::int64_t kLanes = 8;
+// Below this many products a second thread costs more than it saves.
+constexpr double kParallelProducts = 4e6;
+
+std::int64_t padded(std::int64_t m) { return (m + kGridStep - 1) / kGridStep * kGridStep; }
+
+// Tile sizes fit each path's registers: 16 accumulators in 32 AVX-512
+// registers, 4 in 16 AVX2 or SSE2 registers (an 8-lane value takes 2 or 4).
+namespace baseline {
+constexpr int kPartBytes = 16;
+constexpr int kTile = 2;
+#include "kernels/cross_products_body.inc"
+}  // namespace baseline
+
+#if VEXA_X86_DISPATCH
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace avx2 {
+constexpr int kPartBytes = 32;
+constexpr int kTile = 2;
+#include "kernels/cross_products_body.inc"
+}  // namespace avx2
+#pragma GCC pop_options
+
+#pragma GCC push_options
+#pragma GCC target("avx512f")
+namespace avx512 {
+constexpr int kPartBytes = 64;
+constexpr int kTile = 4;
+#include "kernels/cross_products_body.inc"
+}  // namespace avx512
+#pragma GCC pop_options
+#endif
+
+using TileStep = void (*)(const double* const*, std::int64_t, std::int64_t, std::int64_t,
+                          std::int64_t, std::int64_t, double*);
+
+}  // namespace
+
+std::int64_t cross_products_work(std::int64_t m) { return padded(m) * padded(m) * kLanes; }
+
+void cross_products(const double* const* columns, std::int64_t m, std::int64_t n, double* out,
+                    double* work, SimdPath path) {
+    if (m <= 0) return;
+    if (!simd_path_supported(path))
+        throw std::invalid_argument(std::string("this CPU does not support the ") +
+                                    simd_path_name(path) + " path");
+    TileStep step = baseline::advance_tile_at;
+    std::int64_t T = baseline::kTile;
+#if VEXA_X86_DISPATCH
+    if (path == SimdPath::avx2) {
+        step = avx2::advance_tile_at;
+        T = avx2::kTile;
+    } else if (path == SimdPath::avx512) {
+        step = avx512::advance_tile_at;
+        T = avx512::kTile;
+    }
+#endif
+    const std::int64_t mp = padded(m);
+    std::fill(work, work + mp * mp * kLanes, 0.0);
+    std::vector<std::int64_t> tiles;  // (j0, k0) of every tile on or below the diagonal
+    for (std::int64_t j0 = 0; j0 < m; j0 += T)
+        for (std::int64_t k0 = 0; k0 <= j0; k0 += T) tiles.insert(tiles.end(), {j0, k0});
+    const std::int64_t count = static_cast<std::int64_t>(tiles.size() / 2);
+
+    // Every tile is advanced by one thread through all row blocks in row order
+    // (the static schedule gives a tile the same thread in every block), so
+    // the sums are the same for every team size. Row blocks are multiples of
+    // the lane count, so row i always meets lane i mod 8.
+    const bool parallel =
+        static_cast<double>(n) * static_cast<double>(count * T * T) >= kParallelProducts;
+#pragma omp parallel if (parallel)
+    for (std::int64_t r0 = 0; r0 < n; r0 += kRowBlock) {
+        const std::int64_t r1 = std::min(n, r0 + kRowBlock);
+#pragma omp for schedule(static) nowait
+        for (std::int64_t t = 0; t < count; ++t)
+            step(columns, m, tiles[static_cast<std::size_t>(2 * t)],
+                 tiles[static_cast<std::size_t>(2 * t + 1)], r0, r1, work);
+    }
+
+    for (std::int64_t k = 0; k < m; ++k)
+        for (std::int64_t j = k; j < m; ++j) {
+            const double* lane = work + (j * mp + k) * kLanes;
+            // The same fixed tree on every path.
+            out[k * m + j] = ((lane[0] + lane[4]) + (lane[2] + lane[6])) +
+                             ((lane[1] + lane[5]) + (lane[3] + lane[7]));
+        }
+}
+
+void cross_products(const double* const* columns, std::int64_t m, std::int64_t n, double* out,
+                    double* work) {
+    cross_products(columns, m, n, out, work, widest_simd_path());
+}
+
+}  // namespace vexa

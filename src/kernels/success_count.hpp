@@ -1,0 +1,27 @@
+#pragma once
+// The sampler's energy reads X and y once: the prediction X * beta is formed
+// eight rows at a time and compared with y at once, so the n predictions are
+// never stored, and a group of coefficient vectors is scored in the same pass.
+
+#include "kernels/simd_path.hpp"
+
+#include <cstdint>
+
+namespace vexa {
+
+// Most coefficient vectors scored in one pass over X.
+constexpr int kMaxLockstep = 8;
+
+// hits[g] = the number of rows i < n with eps > |(X beta_g)_i - y_i|, for the
+// `group` vectors betas[0 .. group-1] (1 <= group <= kMaxLockstep), each of p
+// entries. X: n x p, column-major. The prediction of a row is summed column by
+// column, X(i,0) b_0 + X(i,1) b_1 + ... left to right, every product and sum
+// rounded (no fused multiply-add), so it does not depend on the path.
+void count_successes(const double* X, std::int64_t n, std::int64_t p, const double* y, double eps,
+                     const double* const* betas, int group, std::int64_t* hits, SimdPath path);
+
+// The same on the widest path this CPU supports.
+void count_successes(const double* X, std::int64_t n, std::int64_t p, const double* y, double eps,
+                     const double* const* betas, int group, std::int64_t* hits);
+
+}  // namespace vexa

@@ -1,0 +1,37 @@
+#include "mcmc/lockstep.hpp"
+
+#include <algorithm>
+
+namespace vexa {
+
+namespace {
+
+// Above this size X no longer stays in a core's L2 cache between evaluations,
+// and larger groups save passes over memory.
+constexpr std::int64_t kCachedBytes = std::int64_t{512} << 10;
+// A cached X: four vectors share each loaded column and still leave registers
+// for four row blocks, so a step costs each chain about half a lone one.
+constexpr int kCachedGroup = 4;
+
+}  // namespace
+
+int lockstep_group_size(const Eigen::MatrixXd& X, std::int64_t count, int threads) {
+    const std::int64_t bytes = X.size() * static_cast<std::int64_t>(sizeof(double));
+    if (count <= 1) return 1;
+    const std::int64_t most = bytes <= kCachedBytes ? kCachedGroup : kMaxLockstep;
+    const std::int64_t lanes = std::max(threads, 1);
+    const std::int64_t rounds = (count + lanes * most - 1) / (lanes * most);
+    const std::int64_t groups = lanes * rounds;
+    return static_cast<int>(std::clamp<std::int64_t>((count + groups - 1) / groups, 1, most));
+}
+
+void step_in_lockstep(MetropolisChain* const* chains, int group, double sigma, const double* T,
+                      ChainEnergy& energy) {
+    const Eigen::VectorXd* proposals[kMaxLockstep] = {};
+    double energies[kMaxLockstep] = {};
+    for (int g = 0; g < group; ++g) proposals[g] = &chains[g]->propose(sigma);
+    energy(proposals, group, energies);
+    for (int g = 0; g < group; ++g) chains[g]->decide(energies[g], T[g]);
+}
+
+}  // namespace vexa

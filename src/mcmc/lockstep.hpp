@@ -1,0 +1,28 @@
+#pragma once
+// Chains in lockstep: a thread moves a group of chains (or deep runs) together
+// and scores all their proposals in one pass over X. Each loaded column then
+// serves several chains, and when X is too large to stay in a core's cache, X
+// is streamed from memory once per group step instead of once per chain step.
+// Each chain keeps its own stream, proposals and decisions, so grouping changes
+// only the order of work, never a result.
+
+#include "mcmc/chain_energy.hpp"
+#include "mcmc/metropolis_chain.hpp"
+
+#include <Eigen/Core>
+
+#include <cstdint>
+
+namespace vexa {
+
+// Chains per group for `count` chains on `threads` threads: the count spread
+// evenly over the threads, in groups of at most 4 while X fits in a core's
+// cache and of at most kMaxLockstep when it does not.
+int lockstep_group_size(const Eigen::MatrixXd& X, std::int64_t count, int threads);
+
+// One step of every chain of the group, chain g at temperature T[g]: all
+// propose, the proposals are scored together by `energy`, then each decides.
+void step_in_lockstep(MetropolisChain* const* chains, int group, double sigma, const double* T,
+                      ChainEnergy& energy);
+
+}  // namespace vexa
