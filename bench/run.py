@@ -265,9 +265,12 @@ def interrupt_polling_cost(binary: str | None) -> dict[str, Any]:
         return {}
     res = subprocess.run([binary, "15"], capture_output=True, text=True, check=True)
     polls, without, with_poll = res.stdout.split()
-    return {"polls_per_fit": int(polls), "fit_without_polling_s": float(without),
-            "fit_with_polling_s": float(with_poll),
-            "polling_overhead": float(with_poll) / float(without) - 1.0}
+    return {
+        "polls_per_fit": int(polls),
+        "fit_without_polling_s": float(without),
+        "fit_with_polling_s": float(with_poll),
+        "polling_overhead": float(with_poll) / float(without) - 1.0,
+    }
 
 
 def machine() -> dict[str, Any]:

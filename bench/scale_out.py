@@ -33,8 +33,10 @@ SIZES = [(200, 200, 2000, (8, 64)), (200, 1000, 3000, (8, 64)), (2000, 1000, 300
 
 
 def threadpool_info_openmp() -> int:
-    return max((pool["num_threads"] for pool in threadpool_info()
-                if pool["user_api"] == "openmp"), default=1)
+    return max(
+        (pool["num_threads"] for pool in threadpool_info() if pool["user_api"] == "openmp"),
+        default=1,
+    )
 
 
 def seconds(run: Callable[..., Any], *args: Any, **kwargs: Any) -> tuple[Any, float]:
@@ -59,9 +61,14 @@ def start_cluster(workers: int) -> tuple[Any, Any]:
 
     # The workers cannot import the example by name: its functions travel by value.
     cloudpickle.register_pickle_by_value(many_fits)
-    cluster = LocalCluster(host="127.0.0.1", n_workers=workers, threads_per_worker=1,
-                           processes=True, dashboard_address=None,
-                           env={"OMP_NUM_THREADS": "1"})
+    cluster = LocalCluster(
+        host="127.0.0.1",
+        n_workers=workers,
+        threads_per_worker=1,
+        processes=True,
+        dashboard_address=None,
+        env={"OMP_NUM_THREADS": "1"},
+    )
     client = Client(cluster)
     client.run(many_fits.load_module)
     return cluster, client
@@ -100,20 +107,30 @@ def main() -> None:
         stops.append(t_stop)
 
     cpus = many_fits.available_cpus()
-    print(f"{cpus} CPUs, {args.workers} single-threaded workers, {team}; "
-          f"medians of {args.repeats} repeats, seconds for all fits")
-    print(f"dask LocalCluster: start {statistics.median(starts):.2f} s, "
-          f"stop {statistics.median(stops):.2f} s")
-    print(f"{'points':>6} {'n_warmup':>8} {'n_deep':>6} {'fits':>5} {'ms a fit':>9} "
-          f"{'in process':>10} {'1 thread':>9} {'processes':>10} {'dask warm':>10}")
+    print(
+        f"{cpus} CPUs, {args.workers} single-threaded workers, {team}; "
+        f"medians of {args.repeats} repeats, seconds for all fits"
+    )
+    print(
+        f"dask LocalCluster: start {statistics.median(starts):.2f} s, "
+        f"stop {statistics.median(stops):.2f} s"
+    )
+    print(
+        f"{'points':>6} {'n_warmup':>8} {'n_deep':>6} {'fits':>5} {'ms a fit':>9} "
+        f"{'in process':>10} {'1 thread':>9} {'processes':>10} {'dask warm':>10}"
+    )
     for points, n_warmup, n_deep, counts in SIZES:
         for count in counts:
             key = (points, n_warmup, n_deep, count)
-            med = {way: statistics.median(times[(*key, way)])
-                   for way in ("inprocess", "one thread", "processes", "dask")}
-            print(f"{points:6d} {n_warmup:8d} {n_deep:6d} {count:5d} "
-                  f"{med['inprocess'] / count * 1e3:9.1f} {med['inprocess']:10.2f} "
-                  f"{med['one thread']:9.2f} {med['processes']:10.2f} {med['dask']:10.2f}")
+            med = {
+                way: statistics.median(times[(*key, way)])
+                for way in ("inprocess", "one thread", "processes", "dask")
+            }
+            print(
+                f"{points:6d} {n_warmup:8d} {n_deep:6d} {count:5d} "
+                f"{med['inprocess'] / count * 1e3:9.1f} {med['inprocess']:10.2f} "
+                f"{med['one thread']:9.2f} {med['processes']:10.2f} {med['dask']:10.2f}"
+            )
 
 
 if __name__ == "__main__":

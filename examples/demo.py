@@ -33,6 +33,7 @@ H = 20  # resolution of the model-cost term, the sampler's default H_piH
 @dataclass(frozen=True)
 class Problem:
     """A design matrix with its penalties, the data, and the curve behind the data."""
+
     Phi: Array
     y: Array
     truth: Array
@@ -47,14 +48,15 @@ class Fit:
     method: str
     beta: Array
     seconds: float
-    score: float    # regularized description length
+    score: float  # regularized description length
     penalty: float  # its smoothness part, gamma1 b'R1 b + gamma2 b'R2 b
-    sr: float       # share of points predicted within the score's tolerance
-    rms: float      # root-mean-square distance to the noise-free curve
+    sr: float  # share of points predicted within the score's tolerance
+    rms: float  # root-mean-square distance to the noise-free curve
 
 
-def synthetic_1d(rng: np.random.Generator,
-                 n: int = 80) -> tuple[Array, Array, Array, npt.NDArray[np.bool_]]:
+def synthetic_1d(
+    rng: np.random.Generator, n: int = 80
+) -> tuple[Array, Array, Array, npt.NDArray[np.bool_]]:
     """x, y, the noise-free curve at x, and which points are outliers."""
     x = np.sort(rng.uniform(-1.0, 1.0, size=n))
     truth = np.sin(2.5 * x) + 0.3 * x**2
@@ -93,30 +95,49 @@ def fit_all(prob: Problem, sampler: vc.TournamentMCMC) -> tuple[list[Fit], vc.MC
     beta_reg, t_reg = timed(lambda: vc.fit_regularized_linear(Phi, y, R1, R2, g1, g2))
     mcmc, t_mcmc = timed(lambda: sampler.fit(Phi, y, R1, R2, g1, g2))
     fits = []
-    for method, beta, seconds in (("ols", beta_ols, t_ols),
-                                  ("fit_regularized_linear", beta_reg, t_reg),
-                                  ("TournamentMCMC", np.array(mcmc.beta_mcmc), t_mcmc)):
+    for method, beta, seconds in (
+        ("ols", beta_ols, t_ols),
+        ("fit_regularized_linear", beta_reg, t_reg),
+        ("TournamentMCMC", np.array(mcmc.beta_mcmc), t_mcmc),
+    ):
         yp = Phi @ beta
         score = vc.mdl_score_reg(yp, y, p, H, beta, R1, R2, g1, g2)
-        fits.append(Fit(method, beta, seconds, score, score - vc.mdl_score(yp, y, p, H),
-                        vc.compute_sr(yp, y, eps),
-                        float(np.sqrt(np.mean((yp - prob.truth) ** 2)))))
+        fits.append(
+            Fit(
+                method,
+                beta,
+                seconds,
+                score,
+                score - vc.mdl_score(yp, y, p, H),
+                vc.compute_sr(yp, y, eps),
+                float(np.sqrt(np.mean((yp - prob.truth) ** 2))),
+            )
+        )
     return fits, mcmc
 
 
 def print_table(fits: Sequence[Fit], mcmc: vc.MCMCResult) -> None:
-    print(f"{'method':23} {'score':>10} {'penalty':>9} {'success':>8} {'rms error':>10} "
-          f"{'time':>10}  coefficients")
+    print(
+        f"{'method':23} {'score':>10} {'penalty':>9} {'success':>8} {'rms error':>10} "
+        f"{'time':>10}  coefficients"
+    )
     for f in fits:
-        coef = np.array2string(f.beta, max_line_width=200, threshold=8,
-                               formatter={"float_kind": lambda v: f"{v:.3g}"})
-        print(f"{f.method:23} {f.score:10.5f} {f.penalty:9.5f} {f.sr:8.4f} {f.rms:10.5f} "
-              f"{f.seconds * 1e3:7.2f} ms  {coef}")
+        coef = np.array2string(
+            f.beta, max_line_width=200, threshold=8, formatter={"float_kind": lambda v: f"{v:.3g}"}
+        )
+        print(
+            f"{f.method:23} {f.score:10.5f} {f.penalty:9.5f} {f.sr:8.4f} {f.rms:10.5f} "
+            f"{f.seconds * 1e3:7.2f} ms  {coef}"
+        )
     g = mcmc.gibbs
-    print(f"sampler: energy {mcmc.energy:.5f}; warm-up chains' Gibbs statistics "
-          f"H={g.H:.4f} Hmax={g.Hmax:.4f} He={g.He:.4f} r_heat={g.r_heat:.4f} var_E={g.var_E:.4g}")
-    print("score = model cost + data cost (-n ln success) + penalty; lower is better. "
-          "rms error is measured against the noise-free curve.")
+    print(
+        f"sampler: energy {mcmc.energy:.5f}; warm-up chains' Gibbs statistics "
+        f"H={g.H:.4f} Hmax={g.Hmax:.4f} He={g.He:.4f} r_heat={g.r_heat:.4f} var_E={g.var_E:.4g}"
+    )
+    print(
+        "score = model cost + data cost (-n ln success) + penalty; lower is better. "
+        "rms error is measured against the noise-free curve."
+    )
 
 
 def run_1d(out: Path | None) -> None:
@@ -129,8 +150,10 @@ def run_1d(out: Path | None) -> None:
     # A longer search than the defaults: 13 coefficients from random starts.
     sampler = vc.TournamentMCMC(n_warmup=1000, n_deep=4000, seed=SEED)
     fits, mcmc = fit_all(prob, sampler)
-    print(f"1-D: n = {x.size}, degree {deg}, {deg + 1} coefficients, "
-          f"gamma1 = {prob.gamma1:g}, gamma2 = {prob.gamma2:g}")
+    print(
+        f"1-D: n = {x.size}, degree {deg}, {deg + 1} coefficients, "
+        f"gamma1 = {prob.gamma1:g}, gamma2 = {prob.gamma2:g}"
+    )
     print_table(fits, mcmc)
     if out is None:
         return
@@ -163,9 +186,12 @@ def draw_energies(ax: Any, prob: Problem, fits: Sequence[Fit]) -> None:
     scores of the two closed-form fits."""
     lengths = [0, 25, 50, 100, 200, 400, 700, 1000]
     for seed in (SEED, SEED + 1, SEED + 2):
-        energies = [vc.TournamentMCMC(n_warmup=w, n_deep=0, seed=seed).fit(
-            prob.Phi, prob.y, prob.R1, prob.R2, prob.gamma1, prob.gamma2).energy
-            for w in lengths]
+        energies = [
+            vc.TournamentMCMC(n_warmup=w, n_deep=0, seed=seed)
+            .fit(prob.Phi, prob.y, prob.R1, prob.R2, prob.gamma1, prob.gamma2)
+            .energy
+            for w in lengths
+        ]
         ax.plot(lengths, energies, marker="o", label=f"seed {seed}")
     for f, style in zip(fits[:2], (":", "-.")):
         ax.axhline(f.score, color="k", ls=style, lw=1, label=f"{f.method} score")
@@ -184,8 +210,10 @@ def run_2d(out: Path | None) -> None:
     # 25 coefficients: smaller steps and a longer search than the defaults.
     sampler = vc.TournamentMCMC(n_warmup=3000, n_deep=6000, step_size=0.03, seed=SEED)
     fits, mcmc = fit_all(prob, sampler)
-    print(f"2-D: n = {y.size}, degrees {degrees}, {len(multi)} tensor coefficients, "
-          f"gamma1 = {prob.gamma1:g}, gamma2 = {prob.gamma2:g}")
+    print(
+        f"2-D: n = {y.size}, degrees {degrees}, {len(multi)} tensor coefficients, "
+        f"gamma1 = {prob.gamma1:g}, gamma2 = {prob.gamma2:g}"
+    )
     print_table(fits, mcmc)
     if out is None:
         return
@@ -198,22 +226,30 @@ def run_2d(out: Path | None) -> None:
     true_grid = surface(g0, g1)
     levels = np.linspace(-1.25, 1.25, 11)
     err_max = 0.3  # larger errors, in the corners far from most data, saturate
-    fig, axes = plt.subplots(2, 3, figsize=(14, 8.5), sharex=True, sharey=True,
-                             layout="constrained")
+    fig, axes = plt.subplots(
+        2, 3, figsize=(14, 8.5), sharex=True, sharey=True, layout="constrained"
+    )
     outlier = y - truth > 0.5
     for col, f in enumerate(fits):
         fitted = (G @ f.beta).reshape(g0.shape)
         ax = axes[0, col]
         im = ax.contourf(g0, g1, fitted, levels=levels, cmap="viridis", extend="both")
-        ax.contour(g0, g1, true_grid, levels=levels, colors="w", linewidths=0.7,
-                   linestyles="dashed")
+        ax.contour(
+            g0, g1, true_grid, levels=levels, colors="w", linewidths=0.7, linestyles="dashed"
+        )
         ax.scatter(x0[~outlier], x1[~outlier], s=3, color="k", alpha=0.4)
         ax.scatter(x0[outlier], x1[outlier], s=25, marker="x", color="r")
         ax.set_title(f"{f.method}\nscore {f.score:.2f}, success {f.sr:.3f}")
         ax.set_aspect("equal")
         ax_err = axes[1, col]
-        im_err = ax_err.imshow((fitted - true_grid).T, origin="lower", extent=(-1, 1, -1, 1),
-                               cmap="RdBu_r", vmin=-err_max, vmax=err_max)
+        im_err = ax_err.imshow(
+            (fitted - true_grid).T,
+            origin="lower",
+            extent=(-1, 1, -1, 1),
+            cmap="RdBu_r",
+            vmin=-err_max,
+            vmax=err_max,
+        )
         ax_err.set_title(f"error (rms at the data {f.rms:.4f})")
         ax_err.set_xlabel("x0")
     for ax in axes.flat:
@@ -222,22 +258,26 @@ def run_2d(out: Path | None) -> None:
     axes[0, 0].set_ylabel("x1")
     axes[1, 0].set_ylabel("x1")
     fig.colorbar(im, ax=axes[0, :], shrink=0.9, label="fitted value")
-    fig.colorbar(im_err, ax=axes[1, :], shrink=0.9, extend="both",
-                 label="fit - noise-free surface")
-    fig.suptitle("fits of 400 points (dots; red x: outliers), white dashed: the noise-free "
-                 "surface, bottom: the error of each fit")
+    fig.colorbar(im_err, ax=axes[1, :], shrink=0.9, extend="both", label="fit - noise-free surface")
+    fig.suptitle(
+        "fits of 400 points (dots; red x: outliers), white dashed: the noise-free "
+        "surface, bottom: the error of each fit"
+    )
     save(fig, out)
 
 
 def pyplot() -> Any:
     try:
         import matplotlib
+
         matplotlib.use("Agg")
         import matplotlib.pyplot as plt
     except ImportError:
-        print("no picture: matplotlib is not installed. Install it with "
-              "`python -m pip install matplotlib` (or `python -m pip install '.[demo]'` in the "
-              "source tree) and run the demo again; --no-plot skips the picture.")
+        print(
+            "no picture: matplotlib is not installed. Install it with "
+            "`python -m pip install matplotlib` (or `python -m pip install '.[demo]'` in the "
+            "source tree) and run the demo again; --no-plot skips the picture."
+        )
         return None
     return plt
 

@@ -48,7 +48,8 @@ def fit_one(seed: int, n_warmup: int = 3000, n_deep: int = 10000, points: int = 
     Phi = vc.design_matrix_1d(DEG, x)
     R1, R2 = vc.smoothness_penalty_matrices_1d(DEG, -1.0, 1.0)
     result = vc.TournamentMCMC(n_warmup=n_warmup, n_deep=n_deep, seed=seed).fit(
-        Phi, y, R1, R2, 1e-4, 1e-6)
+        Phi, y, R1, R2, 1e-4, 1e-6
+    )
     # beta_mcmc is a read-only view into the result: hand back an array of its own.
     return seed, np.array(result.beta_mcmc), result.energy, result.gibbs.r_heat
 
@@ -68,8 +69,9 @@ def single_threaded_pool(workers: int) -> Iterator[ProcessPoolExecutor]:
     saved = os.environ.get("OMP_NUM_THREADS")
     os.environ["OMP_NUM_THREADS"] = "1"
     try:
-        with ProcessPoolExecutor(max_workers=workers,
-                                 mp_context=multiprocessing.get_context("spawn")) as pool:
+        with ProcessPoolExecutor(
+            max_workers=workers, mp_context=multiprocessing.get_context("spawn")
+        ) as pool:
             yield pool
     finally:
         if saved is None:
@@ -84,8 +86,9 @@ def fit_in_processes(seeds: list[int], workers: int, **settings: int) -> list[Re
         return list(pool.map(partial(fit_one, **settings), seeds))
 
 
-def fit_on_dask(seeds: list[int], workers: int, address: str | None,
-                **settings: int) -> list[Result]:
+def fit_on_dask(
+    seeds: list[int], workers: int, address: str | None, **settings: int
+) -> list[Result]:
     """fit_one for every seed on a Dask cluster, in the order of `seeds`.
 
     Without an address a LocalCluster of `workers` single-threaded worker processes
@@ -96,9 +99,14 @@ def fit_on_dask(seeds: list[int], workers: int, address: str | None,
     start = time.perf_counter()
     if address is None:
         # Every worker process gets OMP_NUM_THREADS=1 before it loads the module.
-        cluster = LocalCluster(host="127.0.0.1", n_workers=workers, threads_per_worker=1,
-                               processes=True, dashboard_address=None,
-                               env={"OMP_NUM_THREADS": "1"})
+        cluster = LocalCluster(
+            host="127.0.0.1",
+            n_workers=workers,
+            threads_per_worker=1,
+            processes=True,
+            dashboard_address=None,
+            env={"OMP_NUM_THREADS": "1"},
+        )
         client = Client(cluster)
     else:
         cluster = None
@@ -106,8 +114,10 @@ def fit_on_dask(seeds: list[int], workers: int, address: str | None,
     try:
         # Loading the module in every worker counts as part of the start.
         client.run(load_module)
-        print(f"dask: {'connected to ' + address if address else 'started a local cluster'} "
-              f"in {time.perf_counter() - start:.2f} s")
+        print(
+            f"dask: {'connected to ' + address if address else 'started a local cluster'} "
+            f"in {time.perf_counter() - start:.2f} s"
+        )
         report_worker_threads(client.run(os.environ.get, "OMP_NUM_THREADS"))
         start = time.perf_counter()
         results: list[Result] = client.gather(client.map(partial(fit_one, **settings), seeds))
@@ -130,15 +140,18 @@ def report_worker_threads(setting_by_worker: dict[str, str | None]) -> None:
     values = sorted({str(v) for v in setting_by_worker.values()})
     print(f"dask: {len(setting_by_worker)} workers, OMP_NUM_THREADS={','.join(values)}")
     if values != ["1"]:
-        print("dask: warning: start the workers with OMP_NUM_THREADS=1 (a nanny sets it "
-              "unless its configuration was changed)")
+        print(
+            "dask: warning: start the workers with OMP_NUM_THREADS=1 (a nanny sets it "
+            "unless its configuration was changed)"
+        )
 
 
 def identical(a: list[Result], b: list[Result]) -> bool:
     """Same seeds, coefficient bits, energies and heat ratios, in the same order."""
     return len(a) == len(b) and all(
         ra[0] == rb[0] and ra[1].tobytes() == rb[1].tobytes() and ra[2:] == rb[2:]
-        for ra, rb in zip(a, b))
+        for ra, rb in zip(a, b)
+    )
 
 
 def available_cpus() -> int:
@@ -156,12 +169,15 @@ def timed(run: Callable[[], list[Result]]) -> tuple[list[Result], float]:
 
 def main() -> None:
     # A literal, not __doc__: under python -OO the docstring is gone.
-    ap = argparse.ArgumentParser(description="Many independent fits, in this process, across "
-                                             "processes or on a Dask cluster.")
-    ap.add_argument("--scheduler", choices=("inprocess", "processes", "dask"),
-                    default="processes")
-    ap.add_argument("--address", help="a running Dask scheduler, e.g. tcp://HOST:8786 "
-                                      "(default: start a LocalCluster on 127.0.0.1)")
+    ap = argparse.ArgumentParser(
+        description="Many independent fits, in this process, across processes or on a Dask cluster."
+    )
+    ap.add_argument("--scheduler", choices=("inprocess", "processes", "dask"), default="processes")
+    ap.add_argument(
+        "--address",
+        help="a running Dask scheduler, e.g. tcp://HOST:8786 "
+        "(default: start a LocalCluster on 127.0.0.1)",
+    )
     ap.add_argument("--datasets", type=int, default=8)
     ap.add_argument("--workers", type=int, default=available_cpus())
     ap.add_argument("--points", type=int, default=200, help="points per data set")
@@ -179,20 +195,24 @@ def main() -> None:
     elif args.scheduler == "processes":
         results, t_run = timed(lambda: fit_in_processes(seeds, args.workers, **settings))
     else:
-        results, t_run = timed(lambda: fit_on_dask(seeds, args.workers, args.address,
-                                                   **settings))
+        results, t_run = timed(lambda: fit_on_dask(seeds, args.workers, args.address, **settings))
     for seed, beta, energy, r_heat in results:
-        print(f"data set {seed:3d}: energy {energy:10.4f}  r_heat {r_heat:.3f}  "
-              f"beta {np.array2string(beta, precision=3)}")
+        print(
+            f"data set {seed:3d}: energy {energy:10.4f}  r_heat {r_heat:.3f}  "
+            f"beta {np.array2string(beta, precision=3)}"
+        )
     print(f"inprocess: {len(seeds)} fits of {args.points} points in {t_inprocess:.2f} s")
     if args.scheduler == "inprocess":
         return
     # Starting and stopping the workers counts here: that is what a caller waits for.
-    print(f"{args.scheduler}: the same fits in {t_run:.2f} s, starting and stopping "
-          f"the workers included")
+    print(
+        f"{args.scheduler}: the same fits in {t_run:.2f} s, starting and stopping "
+        f"the workers included"
+    )
     if not identical(results, reference):
         raise SystemExit(f"{args.scheduler}: results differ from the in-process fits")
     print(f"{args.scheduler}: results identical to the in-process fits, bit for bit")
+
 
 if __name__ == "__main__":
     main()

@@ -51,8 +51,9 @@ class Problem:
 
     def energy(self, beta: Array) -> float:
         p = self.Phi.shape[1]
-        return vc.mdl_score_reg(self.Phi @ beta, self.y, p, H, beta, self.R1, self.R2,
-                                self.gamma1, self.gamma2)
+        return vc.mdl_score_reg(
+            self.Phi @ beta, self.y, p, H, beta, self.R1, self.R2, self.gamma1, self.gamma2
+        )
 
     def model_cost(self) -> float:
         """The score's floor: every point within the tolerance and no penalty."""
@@ -66,8 +67,7 @@ def wide_tolerance() -> Problem:
     x = np.sort(rng.uniform(-1.0, 1.0, 300))
     y = np.sin(2.5 * x) + 0.1 * rng.normal(size=x.size)
     R1, R2 = vc.smoothness_penalty_matrices_1d(6, -1.0, 1.0)
-    return Problem("wide tolerance (Quick start)", vc.design_matrix_1d(6, x), y, R1, R2,
-                   1e-4, 1e-6)
+    return Problem("wide tolerance (Quick start)", vc.design_matrix_1d(6, x), y, R1, R2, 1e-4, 1e-6)
 
 
 def narrow_tolerance() -> Problem:
@@ -76,29 +76,40 @@ def narrow_tolerance() -> Problem:
     x = rng.uniform(-1.0, 1.0, size=200)
     y = np.sin(2.0 * x + rng.uniform(0, 1)) + 0.1 * rng.normal(size=200)
     R1, R2 = vc.smoothness_penalty_matrices_1d(5, -1.0, 1.0)
-    return Problem("narrow tolerance (many_fits data set 4)", vc.design_matrix_1d(5, x), y,
-                   R1, R2, 1e-4, 1e-6)
+    return Problem(
+        "narrow tolerance (many_fits data set 4)", vc.design_matrix_1d(5, x), y, R1, R2, 1e-4, 1e-6
+    )
 
 
 def compare(prob: Problem, seeds: Sequence[int]) -> dict[str, list[float]]:
     """Print the table of one problem; returns the sampler's energies per search."""
-    reg = prob.energy(vc.fit_regularized_linear(prob.Phi, prob.y, prob.R1, prob.R2,
-                                                prob.gamma1, prob.gamma2))
+    reg = prob.energy(
+        vc.fit_regularized_linear(prob.Phi, prob.y, prob.R1, prob.R2, prob.gamma1, prob.gamma2)
+    )
     eps = 0.4 * vc.mad(prob.y)
-    print(f"{prob.name}: n = {prob.y.size}, p = {prob.Phi.shape[1]}, tolerance {eps:.3f}, "
-          f"floor (model cost) {prob.model_cost():.5f}")
+    print(
+        f"{prob.name}: n = {prob.y.size}, p = {prob.Phi.shape[1]}, tolerance {eps:.3f}, "
+        f"floor (model cost) {prob.model_cost():.5f}"
+    )
     print(f"  {'ols':42} {prob.energy(vc.ols(prob.Phi, prob.y)):9.5f}")
     print(f"  {'fit_regularized_linear':42} {reg:9.5f}")
     energies: dict[str, list[float]] = {}
     for name, settings in SEARCHES.items():
         start = time.perf_counter()
-        found = [vc.TournamentMCMC(seed=s, **settings).fit(
-            prob.Phi, prob.y, prob.R1, prob.R2, prob.gamma1, prob.gamma2).energy for s in seeds]
+        found = [
+            vc.TournamentMCMC(seed=s, **settings)
+            .fit(prob.Phi, prob.y, prob.R1, prob.R2, prob.gamma1, prob.gamma2)
+            .energy
+            for s in seeds
+        ]
         ms = (time.perf_counter() - start) / len(seeds) * 1e3
         energies[name] = found
         below = sum(e < reg for e in found)
-        print(f"  TournamentMCMC {name:27} " + " ".join(f"{e:9.5f}" for e in found)
-              + f"   {ms:5.0f} ms a fit, {below} of {len(seeds)} below fit_regularized_linear")
+        print(
+            f"  TournamentMCMC {name:27} "
+            + " ".join(f"{e:9.5f}" for e in found)
+            + f"   {ms:5.0f} ms a fit, {below} of {len(seeds)} below fit_regularized_linear"
+        )
     return energies
 
 
@@ -107,8 +118,10 @@ def main() -> None:
     ap = argparse.ArgumentParser(description="Tournament sampler against the closed-form fits.")
     ap.add_argument("--seeds", type=int, nargs="+", default=[7, 8, 9])
     args = ap.parse_args()
-    print("energy = regularized description length, lower is better; "
-          f"one column per seed {args.seeds}")
+    print(
+        "energy = regularized description length, lower is better; "
+        f"one column per seed {args.seeds}"
+    )
     for prob in (wide_tolerance(), narrow_tolerance()):
         compare(prob, args.seeds)
 

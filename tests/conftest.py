@@ -18,4 +18,3 @@ if _expected_build:
 @pytest.fixture
 def rng() -> np.random.Generator:
     return np.random.default_rng(20261208)
-

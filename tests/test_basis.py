@@ -33,14 +33,19 @@ def still_answers() -> None:
 
 # --- design_matrix_1d ------------------------------------------------------------------
 
-@pytest.mark.parametrize("deg, x, expected", [
-    (0, [1.5, NAN], [[1.0], [1.0]]),
-    (3, [2.0, -3.0], [[1, 2, 4, 8], [1, -3, 9, -27]]),
-    (4, [0.0], [[1, 0, 0, 0, 0]]),
-    (3, [NAN, INF], [[1, NAN, NAN, NAN], [1, INF, INF, INF]]),
-    (4, [-INF], [[1, -INF, INF, -INF, INF]]),
-    (2, [], np.zeros((0, 3))),
-], ids=["deg0", "ints", "zero", "nan-inf", "minus-inf", "empty"])
+
+@pytest.mark.parametrize(
+    "deg, x, expected",
+    [
+        (0, [1.5, NAN], [[1.0], [1.0]]),
+        (3, [2.0, -3.0], [[1, 2, 4, 8], [1, -3, 9, -27]]),
+        (4, [0.0], [[1, 0, 0, 0, 0]]),
+        (3, [NAN, INF], [[1, NAN, NAN, NAN], [1, INF, INF, INF]]),
+        (4, [-INF], [[1, -INF, INF, -INF, INF]]),
+        (2, [], np.zeros((0, 3))),
+    ],
+    ids=["deg0", "ints", "zero", "nan-inf", "minus-inf", "empty"],
+)
 def test_design_matrix_1d_worked_rows(deg, x, expected) -> None:
     same_bits(vc.design_matrix_1d(deg, x), expected)
 
@@ -56,11 +61,15 @@ def test_design_matrix_1d_bit_identical_to_polyvander(deg: int, rng: np.random.G
     assert Phi.flags.f_contiguous and Phi.flags.writeable
 
 
-@pytest.mark.parametrize("deg, n, error, match", [
-    (-1, 3, ValueError, "^deg < 0$"),
-    (-(2**31), 0, ValueError, "^deg < 0$"),
-    (2**31 - 1, 3000, MemoryError, None),
-], ids=["minus-one", "int-min", "int-max-degree"])
+@pytest.mark.parametrize(
+    "deg, n, error, match",
+    [
+        (-1, 3, ValueError, "^deg < 0$"),
+        (-(2**31), 0, ValueError, "^deg < 0$"),
+        (2**31 - 1, 3000, MemoryError, None),
+    ],
+    ids=["minus-one", "int-min", "int-max-degree"],
+)
 def test_design_matrix_1d_refuses(deg: int, n: int, error: type, match: str | None) -> None:
     with pytest.raises(error, match=match):
         vc.design_matrix_1d(deg, np.ones(n))
@@ -69,8 +78,10 @@ def test_design_matrix_1d_refuses(deg: int, n: int, error: type, match: str | No
 
 # --- smoothness_penalty_matrices_1d and boundary_reduce_1d -----------------------------
 
+
 def rectangle_sum_oracle(deg: int, x_min: float, x_max: float, n_grid: int):
     """The grid sum with C pow and the same evaluation order, for bit equality."""
+
     def power(x: float, m: int) -> float:
         return x * x if m == 2 else math.pow(x, m)
 
@@ -85,13 +96,23 @@ def rectangle_sum_oracle(deg: int, x_min: float, x_max: float, n_grid: int):
     return R1, R2
 
 
-@pytest.mark.parametrize("deg, x_min, x_max, n_grid", [
-    (0, 0.0, 1.0, 600), (1, 0.0, 1.0, 600), (4, -1.0, 2.0, 37), (6, 0.3, -1.7, 11),
-    (5, -2.5, -2.5, 9), (3, 1e-3, 7.0, 2),
-], ids=["deg0", "deg1", "deg4", "reversed", "empty-interval", "two-points"])
+@pytest.mark.parametrize(
+    "deg, x_min, x_max, n_grid",
+    [
+        (0, 0.0, 1.0, 600),
+        (1, 0.0, 1.0, 600),
+        (4, -1.0, 2.0, 37),
+        (6, 0.3, -1.7, 11),
+        (5, -2.5, -2.5, 9),
+        (3, 1e-3, 7.0, 2),
+    ],
+    ids=["deg0", "deg1", "deg4", "reversed", "empty-interval", "two-points"],
+)
 def test_penalties_1d_reproduce_the_rectangle_sum(deg, x_min, x_max, n_grid) -> None:
-    for got, expected in zip(vc.smoothness_penalty_matrices_1d(deg, x_min, x_max, n_grid),
-                             rectangle_sum_oracle(deg, x_min, x_max, n_grid)):
+    for got, expected in zip(
+        vc.smoothness_penalty_matrices_1d(deg, x_min, x_max, n_grid),
+        rectangle_sum_oracle(deg, x_min, x_max, n_grid),
+    ):
         same_bits(got, expected)
 
 
@@ -99,14 +120,22 @@ def test_penalties_1d_worked_values_and_default_grid() -> None:
     R1, R2 = vc.smoothness_penalty_matrices_1d(2, 0.0, 1.0, 2)
     assert R1.tolist() == [[0, 0, 0], [0, 2, 2], [0, 2, 4]]
     assert R2.tolist() == np.diag([0.0, 0, 8]).tolist()
-    for a, b in zip(vc.smoothness_penalty_matrices_1d(3, -1.0, 2.0),
-                    vc.smoothness_penalty_matrices_1d(3, -1.0, 2.0, 600)):
+    for a, b in zip(
+        vc.smoothness_penalty_matrices_1d(3, -1.0, 2.0),
+        vc.smoothness_penalty_matrices_1d(3, -1.0, 2.0, 600),
+    ):
         same_bits(a, b)
 
 
-@pytest.mark.parametrize("deg, x_min, x_max, n_grid", [
-    (3, 0.0, 1.0, 600), (6, -1.5, 2.0, 101), (8, 2.0, -1.0, 57),
-], ids=["cubic", "deg6", "reversed"])
+@pytest.mark.parametrize(
+    "deg, x_min, x_max, n_grid",
+    [
+        (3, 0.0, 1.0, 600),
+        (6, -1.5, 2.0, 101),
+        (8, 2.0, -1.0, 57),
+    ],
+    ids=["cubic", "deg6", "reversed"],
+)
 def test_penalties_1d_quadratic_forms(deg, x_min, x_max, n_grid, rng: np.random.Generator) -> None:
     R1, R2 = vc.smoothness_penalty_matrices_1d(deg, x_min, x_max, n_grid)
     h = (x_max - x_min) / (n_grid - 1)
@@ -120,39 +149,57 @@ def test_penalties_1d_quadratic_forms(deg, x_min, x_max, n_grid, rng: np.random.
         assert (np.linalg.eigvalsh(R) * np.sign(h)).min() >= -1e-12 * np.abs(R).max()
 
 
-@pytest.mark.parametrize("deg, n_grid, error, match", [
-    (-1, 600, ValueError, "^deg < 0$"), (-1, 1, ValueError, "^deg < 0$"),
-    (3, 1, ValueError, "^n_grid < 2$"), (0, -(2**31), ValueError, "^n_grid < 2$"),
-    (2**31 - 1, 2, MemoryError, None),
-], ids=["deg", "deg-first", "one-point", "int-min", "too-large"])
+@pytest.mark.parametrize(
+    "deg, n_grid, error, match",
+    [
+        (-1, 600, ValueError, "^deg < 0$"),
+        (-1, 1, ValueError, "^deg < 0$"),
+        (3, 1, ValueError, "^n_grid < 2$"),
+        (0, -(2**31), ValueError, "^n_grid < 2$"),
+        (2**31 - 1, 2, MemoryError, None),
+    ],
+    ids=["deg", "deg-first", "one-point", "int-min", "too-large"],
+)
 def test_penalties_1d_checks(deg: int, n_grid: int, error: type, match: str | None) -> None:
     with pytest.raises(error, match=match):
         vc.smoothness_penalty_matrices_1d(deg, 0.0, 1.0, n_grid)
     still_answers()
 
 
-@pytest.mark.parametrize("deg, expected", [
-    (-1, np.zeros((0, 0))), (0, [[0.0]]), (1, np.zeros((2, 2))),
-    (2, np.diag([0.0, 0, 4])),
-    (3, [[0, 0, 0, 0], [0, 0, 0, 3], [0, 0, 4, 9], [0, 3, 9, 18]]),
-], ids=["empty", "deg0", "deg1", "deg2", "deg3"])
+@pytest.mark.parametrize(
+    "deg, expected",
+    [
+        (-1, np.zeros((0, 0))),
+        (0, [[0.0]]),
+        (1, np.zeros((2, 2))),
+        (2, np.diag([0.0, 0, 4])),
+        (3, [[0, 0, 0, 0], [0, 0, 0, 3], [0, 0, 4, 9], [0, 3, 9, 18]]),
+    ],
+    ids=["empty", "deg0", "deg1", "deg2", "deg3"],
+)
 def test_boundary_worked_values(deg: int, expected) -> None:
     same_bits(vc.boundary_reduce_1d(deg, 0.0, 1.0), expected)
 
 
-@pytest.mark.parametrize("deg, x_min, x_max", [(3, 0.0, 1.0), (5, -1.2, 0.7), (7, 2.0, -1.0)],
-                         ids=["unit", "deg5", "reversed"])
+@pytest.mark.parametrize(
+    "deg, x_min, x_max",
+    [(3, 0.0, 1.0), (5, -1.2, 0.7), (7, 2.0, -1.0)],
+    ids=["unit", "deg5", "reversed"],
+)
 def test_boundary_quadratic_form(deg, x_min, x_max, rng: np.random.Generator) -> None:
     B = vc.boundary_reduce_1d(deg, x_min, x_max)
     same_bits(B, B.T)
     for beta in rng.normal(size=(5, deg + 1)):
+
         def ff(x: float, beta: np.ndarray = beta) -> float:
             return P.polyval(x, P.polyder(beta, 1)) * P.polyval(x, P.polyder(beta, 2))
+
         assert beta @ B @ beta == pytest.approx(ff(x_max) - ff(x_min), rel=1e-12, abs=1e-12)
 
 
-@pytest.mark.parametrize("deg, error", [(-2, ValueError), (-(2**31), ValueError),
-                                        (2**31 - 1, MemoryError)])
+@pytest.mark.parametrize(
+    "deg, error", [(-2, ValueError), (-(2**31), ValueError), (2**31 - 1, MemoryError)]
+)
 def test_boundary_refuses(deg: int, error: type) -> None:
     with pytest.raises(error, match=f"deg is {deg}" if error is ValueError else None):
         vc.boundary_reduce_1d(deg, 0.0, 1.0)
@@ -161,15 +208,26 @@ def test_boundary_refuses(deg: int, error: type) -> None:
 
 # --- design_matrix_nd ------------------------------------------------------------------
 
-@pytest.mark.parametrize("multi_indices, X_cols, expected", [
-    ([[0, 0], [1, 0], [0, 2], [1, 1]], [[1, 2], [3, -1]], [[1, 1, 9, 3], [1, 2, 1, -2]]),
-    ([[0, 1], [2, 0]], [[NAN, 2.0], [3.0, NAN]], [[3.0, NAN], [NAN, 4.0]]),
-    ([[-3, 2], [0, -1]], [[5.0], [2.0]], [[4.0, 1.0]]),
-    ([[1, 2, 7, 9], [2]], [[3.0]], [[3.0, 9.0]]),
-    ([], [[1.0, 2.0, 3.0]], np.zeros((3, 0))),
-    ([[1, 1]], [[2.0], [5.0, 7.0, 9.0]], [[10.0]]),
-], ids=["worked", "nan-zero-power", "negative-as-zero", "extra-entries-unread", "no-functions",
-        "longer-column"])
+
+@pytest.mark.parametrize(
+    "multi_indices, X_cols, expected",
+    [
+        ([[0, 0], [1, 0], [0, 2], [1, 1]], [[1, 2], [3, -1]], [[1, 1, 9, 3], [1, 2, 1, -2]]),
+        ([[0, 1], [2, 0]], [[NAN, 2.0], [3.0, NAN]], [[3.0, NAN], [NAN, 4.0]]),
+        ([[-3, 2], [0, -1]], [[5.0], [2.0]], [[4.0, 1.0]]),
+        ([[1, 2, 7, 9], [2]], [[3.0]], [[3.0, 9.0]]),
+        ([], [[1.0, 2.0, 3.0]], np.zeros((3, 0))),
+        ([[1, 1]], [[2.0], [5.0, 7.0, 9.0]], [[10.0]]),
+    ],
+    ids=[
+        "worked",
+        "nan-zero-power",
+        "negative-as-zero",
+        "extra-entries-unread",
+        "no-functions",
+        "longer-column",
+    ],
+)
 def test_design_matrix_nd_worked_values(multi_indices, X_cols, expected) -> None:
     same_bits(vc.design_matrix_nd(multi_indices, X_cols), expected)
 
@@ -177,16 +235,21 @@ def test_design_matrix_nd_worked_values(multi_indices, X_cols, expected) -> None
 def test_design_matrix_nd_matches_products_of_powers(rng: np.random.Generator) -> None:
     X = [rng.uniform(-2, 2, 257) for _ in range(3)]
     M = [list(m) for m in itertools.product(range(4), range(3), range(5))]
-    expected = [[math.prod(math.pow(X[j][r], m[j]) for j in range(3)) for m in M]
-                for r in range(257)]
+    expected = [
+        [math.prod(math.pow(X[j][r], m[j]) for j in range(3)) for m in M] for r in range(257)
+    ]
     np.testing.assert_allclose(vc.design_matrix_nd(M, X), expected, rtol=1e-14, atol=0)
 
 
-@pytest.mark.parametrize("multi_indices, X_cols, match", [
-    ([[0]], [], "X_cols has 0 entries but needs at least 1"),
-    ([[1, 1]], [[1.0, 2.0], [3.0]], r"X_cols\[1\] has 1 entries but X_cols\[0\] has 2"),
-    ([[1, 1], [2]], [[1.0], [3.0]], r"multi_indices\[1\] has 1 entries but X_cols has 2"),
-], ids=["no-columns", "short-column", "short-index"])
+@pytest.mark.parametrize(
+    "multi_indices, X_cols, match",
+    [
+        ([[0]], [], "X_cols has 0 entries but needs at least 1"),
+        ([[1, 1]], [[1.0, 2.0], [3.0]], r"X_cols\[1\] has 1 entries but X_cols\[0\] has 2"),
+        ([[1, 1], [2]], [[1.0], [3.0]], r"multi_indices\[1\] has 1 entries but X_cols has 2"),
+    ],
+    ids=["no-columns", "short-column", "short-index"],
+)
 def test_design_matrix_nd_refuses_input_outside_its_domain(multi_indices, X_cols, match) -> None:
     with pytest.raises(ValueError, match=match):
         vc.design_matrix_nd(multi_indices, X_cols)
@@ -195,21 +258,38 @@ def test_design_matrix_nd_refuses_input_outside_its_domain(multi_indices, X_cols
 
 # --- build_penalty_matrices_nd ---------------------------------------------------------
 
-@pytest.mark.parametrize("degrees, bounds, G", [
-    ([3], [(-1.0, 2.0)], 9),
-    ([2, 3], [(0.0, 1.0), (-2.0, 0.5)], 6),
-    ([1, 4], [(1.0, -1.0), (0.0, 2.0)], 5),
-    ([3, 3], [(2.0, -0.5), (1.5, 0.25)], 7),
-    ([2, 1, 2], [(0.0, 1.0), (-1.0, 1.0), (0.5, 2.0)], 5),
-    ([1, 2, 3], [(0.0, 1.0), (3.0, -1.0), (-0.5, -2.0)], 4),
-    ([0, 2, 0], [(0.0, 3.0), (-1.0, 1.0), (2.0, 5.0)], 4),
-    ([2, 1], [(0.0, 1.0), (-1.0, 1.0)], 30),
-    ([], [], 5),
-    ([2, 0, 1, 2], [(0.0, 1.0), (0.0, 2.0), (-1.0, 1.0), (0.5, 1.5)], 3),
-    ([1, 1], [(-1e3, 1e3), (1e-3, 2e-3)], 4),
-    ([2, 2], [(-3.0, 0.5), (4.0, -0.1)], 7),
-], ids=["1d", "2d", "2d-one-reversed", "2d-both-reversed", "3d", "3d-two-reversed",
-        "3d-zero-degrees", "2d-30-points", "0d", "4d", "wide-ranges", "one-reversed-7-points"])
+
+@pytest.mark.parametrize(
+    "degrees, bounds, G",
+    [
+        ([3], [(-1.0, 2.0)], 9),
+        ([2, 3], [(0.0, 1.0), (-2.0, 0.5)], 6),
+        ([1, 4], [(1.0, -1.0), (0.0, 2.0)], 5),
+        ([3, 3], [(2.0, -0.5), (1.5, 0.25)], 7),
+        ([2, 1, 2], [(0.0, 1.0), (-1.0, 1.0), (0.5, 2.0)], 5),
+        ([1, 2, 3], [(0.0, 1.0), (3.0, -1.0), (-0.5, -2.0)], 4),
+        ([0, 2, 0], [(0.0, 3.0), (-1.0, 1.0), (2.0, 5.0)], 4),
+        ([2, 1], [(0.0, 1.0), (-1.0, 1.0)], 30),
+        ([], [], 5),
+        ([2, 0, 1, 2], [(0.0, 1.0), (0.0, 2.0), (-1.0, 1.0), (0.5, 1.5)], 3),
+        ([1, 1], [(-1e3, 1e3), (1e-3, 2e-3)], 4),
+        ([2, 2], [(-3.0, 0.5), (4.0, -0.1)], 7),
+    ],
+    ids=[
+        "1d",
+        "2d",
+        "2d-one-reversed",
+        "2d-both-reversed",
+        "3d",
+        "3d-two-reversed",
+        "3d-zero-degrees",
+        "2d-30-points",
+        "0d",
+        "4d",
+        "wide-ranges",
+        "one-reversed-7-points",
+    ],
+)
 def test_penalties_nd_equal_the_brute_force_grid_sum(degrees, bounds, G) -> None:
     R1, R2, M = vc.build_penalty_matrices_nd(degrees, bounds, G)
     E1, E2, EM = tensor_grid_oracle(degrees, bounds, G)
@@ -246,22 +326,36 @@ def test_penalties_nd_any_grid_size() -> None:
     assert R2[3, 3] == pytest.approx(w * 2 * G * G, rel=1e-12)
 
 
-@pytest.mark.parametrize("degrees, bounds, G, error, match", [
-    ([2, 2], [(0.0, 1.0)], 30, ValueError, r"^Dimension mismatch\.$"),
-    ([-1, 2], [(0.0, 1.0)], 1, ValueError, r"^Dimension mismatch\.$"),
-    ([1, -2], UNIT2, 1, ValueError, r"degrees\[1\] is -2 but must be at least 0"),
-    ([1, 1], UNIT2, 1, ValueError, "n_grid_per_dim is 1 but must be at least 2"),
-    ([2**31 - 1] * 3, [(0.0, 1.0)] * 3, 0, ValueError, "n_grid_per_dim is 0"),
-    ([1], [(0.0, 1.0, 2.0)], 30, TypeError, None),
-    # Too large to represent or hold, refused before any work: q overflows 64 bits;
-    # q x q overflows in bytes; 2.1e9 indices would exhaust memory while being
-    # enumerated; q x q of ~72 TB.
-    ([2**31 - 1] * 3, [(0.0, 1.0)] * 3, 30, MemoryError, None),
-    ([2**31 - 2], [(0.0, 1.0)], 30, MemoryError, None),
-    ([46340, 46340], UNIT2, 30, MemoryError, None),
-    ([3_000_000], [(0.0, 1.0)], 30, MemoryError, None),
-], ids=["mismatch", "mismatch-first", "negative-degree", "one-point", "grid-before-size",
-        "three-item-bound", "q-overflow", "q-squared-overflow", "many-indices", "q-squared"])
+@pytest.mark.parametrize(
+    "degrees, bounds, G, error, match",
+    [
+        ([2, 2], [(0.0, 1.0)], 30, ValueError, r"^Dimension mismatch\.$"),
+        ([-1, 2], [(0.0, 1.0)], 1, ValueError, r"^Dimension mismatch\.$"),
+        ([1, -2], UNIT2, 1, ValueError, r"degrees\[1\] is -2 but must be at least 0"),
+        ([1, 1], UNIT2, 1, ValueError, "n_grid_per_dim is 1 but must be at least 2"),
+        ([2**31 - 1] * 3, [(0.0, 1.0)] * 3, 0, ValueError, "n_grid_per_dim is 0"),
+        ([1], [(0.0, 1.0, 2.0)], 30, TypeError, None),
+        # Too large to represent or hold, refused before any work: q overflows 64 bits;
+        # q x q overflows in bytes; 2.1e9 indices would exhaust memory while being
+        # enumerated; q x q of ~72 TB.
+        ([2**31 - 1] * 3, [(0.0, 1.0)] * 3, 30, MemoryError, None),
+        ([2**31 - 2], [(0.0, 1.0)], 30, MemoryError, None),
+        ([46340, 46340], UNIT2, 30, MemoryError, None),
+        ([3_000_000], [(0.0, 1.0)], 30, MemoryError, None),
+    ],
+    ids=[
+        "mismatch",
+        "mismatch-first",
+        "negative-degree",
+        "one-point",
+        "grid-before-size",
+        "three-item-bound",
+        "q-overflow",
+        "q-squared-overflow",
+        "many-indices",
+        "q-squared",
+    ],
+)
 def test_penalties_nd_refuses(degrees, bounds, G, error: type, match: str | None) -> None:
     with pytest.raises(error, match=match):
         vc.build_penalty_matrices_nd(degrees, bounds, G)

@@ -28,8 +28,9 @@ def test_pool_fits_equal_in_process_fits() -> None:
     seeds = [5, 2, 7]  # not sorted: results must come back in the order asked for
     pooled = many_fits.fit_in_processes(seeds, workers=2, **SETTINGS)
     assert [r[0] for r in pooled] == seeds
-    for (seed, beta, energy, r_heat), expected in zip(pooled, map(
-            lambda s: many_fits.fit_one(s, **SETTINGS), seeds)):
+    for (seed, beta, energy, r_heat), expected in zip(
+        pooled, map(lambda s: many_fits.fit_one(s, **SETTINGS), seeds)
+    ):
         # One OpenMP thread per worker against this process's team: the sampler's
         # result does not depend on the thread count, bit for bit.
         np.testing.assert_array_equal(beta, expected[1])
@@ -43,7 +44,8 @@ def test_pool_fits_equal_in_process_fits() -> None:
 @pytest.mark.slow
 @pytest.mark.parametrize("before", [None, "3"], ids=["unset", "set"])
 def test_pool_workers_run_single_threaded_and_setting_is_restored(
-        monkeypatch: pytest.MonkeyPatch, before: str | None) -> None:
+    monkeypatch: pytest.MonkeyPatch, before: str | None
+) -> None:
     if before is None:
         monkeypatch.delenv("OMP_NUM_THREADS", raising=False)
     else:
@@ -58,8 +60,9 @@ def test_pool_workers_run_single_threaded_and_setting_is_restored(
 def run_in_own_group(cmd: list[str], timeout: float) -> subprocess.CompletedProcess[str]:
     """Run cmd in a process group of its own; on timeout the whole group (worker
     processes included) is killed and the test fails instead of hanging."""
-    with subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                          start_new_session=True) as proc:
+    with subprocess.Popen(
+        cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True
+    ) as proc:
         try:
             out, err = proc.communicate(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -74,9 +77,22 @@ def run_in_own_group(cmd: list[str], timeout: float) -> subprocess.CompletedProc
 def test_scheduler_reports_results_identical_to_in_process(scheduler: str) -> None:
     # A small workload; the local cluster binds to 127.0.0.1 and stops with the example.
     done = run_in_own_group(
-        [sys.executable, str(EXAMPLES / "many_fits.py"), "--scheduler", scheduler,
-         "--datasets", "3", "--workers", "2", "--n-warmup", "30", "--n-deep", "60"],
-        timeout=180)
+        [
+            sys.executable,
+            str(EXAMPLES / "many_fits.py"),
+            "--scheduler",
+            scheduler,
+            "--datasets",
+            "3",
+            "--workers",
+            "2",
+            "--n-warmup",
+            "30",
+            "--n-deep",
+            "60",
+        ],
+        timeout=180,
+    )
     assert done.returncode == 0, done.stdout + done.stderr
     assert len(re.findall(r"^data set", done.stdout, re.M)) == 3
     assert f"{scheduler}: results identical to the in-process fits" in done.stdout
@@ -93,12 +109,15 @@ def test_long_searches_beat_the_penalized_fit_as_the_readme_says() -> None:
 
 
 def run_demo(*args: str, block_matplotlib: bool) -> subprocess.CompletedProcess[str]:
-    code = ("import sys\n"
-            + ("sys.modules['matplotlib'] = None\n" if block_matplotlib else "")
-            + f"sys.path.insert(0, {str(EXAMPLES)!r})\n"
-            + f"import demo\ndemo.main({list(args)!r})\n")
-    return subprocess.run([sys.executable, "-W", "error", "-c", code], capture_output=True,
-                          text=True, timeout=120)
+    code = (
+        "import sys\n"
+        + ("sys.modules['matplotlib'] = None\n" if block_matplotlib else "")
+        + f"sys.path.insert(0, {str(EXAMPLES)!r})\n"
+        + f"import demo\ndemo.main({list(args)!r})\n"
+    )
+    return subprocess.run(
+        [sys.executable, "-W", "error", "-c", code], capture_output=True, text=True, timeout=120
+    )
 
 
 def printed_scores(stdout: str) -> dict[str, float]:
@@ -109,7 +128,8 @@ def printed_scores(stdout: str) -> dict[str, float]:
 @pytest.mark.slow
 @pytest.mark.parametrize("dim", ["1", "2"])
 def test_demo_without_matplotlib_prints_table_and_how_to_get_picture(
-        tmp_path: pathlib.Path, dim: str) -> None:
+    tmp_path: pathlib.Path, dim: str
+) -> None:
     out = tmp_path / "demo.png"
     done = run_demo("--dim", dim, "--out", str(out), block_matplotlib=True)
     assert done.returncode == 0, done.stderr
@@ -137,9 +157,11 @@ def test_demo_writes_its_picture(tmp_path: pathlib.Path, dim: str) -> None:
 
 @pytest.mark.slow
 def test_1d_picture_labels_both_panels_and_shows_every_point(
-        monkeypatch: pytest.MonkeyPatch, tmp_path: pathlib.Path) -> None:
+    monkeypatch: pytest.MonkeyPatch, tmp_path: pathlib.Path
+) -> None:
     pytest.importorskip("matplotlib")
     import demo
+
     saved = []
     monkeypatch.setattr(demo, "save", lambda fig, out: saved.append(fig))
     demo.run_1d(tmp_path / "demo.png")
@@ -153,4 +175,5 @@ def test_1d_picture_labels_both_panels_and_shows_every_point(
     marked = [c for c in data_panel.collections if c.get_label() == "outliers"]
     assert len(marked) == 1 and len(marked[0].get_offsets()) == outlier.sum() == 4
     import matplotlib.pyplot as plt
+
     plt.close(fig)

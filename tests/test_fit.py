@@ -29,10 +29,28 @@ def low_rank(rng: np.random.Generator, n: int, p: int, r: int) -> np.ndarray:
 
 # --- ols ----------------------------------------------------------------------------------
 
-@pytest.mark.parametrize("n, p, r", [
-    (50, 5, 5), (200, 30, 30), (40, 12, 3), (60, 25, 7), (10, 30, 10), (12, 40, 3), (1, 4, 1),
-], ids=["tall", "tall-wide-svd", "deficient", "deficient-wide-svd", "wide", "wide-deficient",
-        "one-row"])
+
+@pytest.mark.parametrize(
+    "n, p, r",
+    [
+        (50, 5, 5),
+        (200, 30, 30),
+        (40, 12, 3),
+        (60, 25, 7),
+        (10, 30, 10),
+        (12, 40, 3),
+        (1, 4, 1),
+    ],
+    ids=[
+        "tall",
+        "tall-wide-svd",
+        "deficient",
+        "deficient-wide-svd",
+        "wide",
+        "wide-deficient",
+        "one-row",
+    ],
+)
 def test_ols_matches_svd_oracle(rng: np.random.Generator, n: int, p: int, r: int) -> None:
     X = low_rank(rng, n, p, r) if r < min(n, p) else rng.normal(size=(n, p))
     y = rng.normal(size=n)
@@ -43,23 +61,34 @@ def test_ols_matches_svd_oracle(rng: np.random.Generator, n: int, p: int, r: int
     np.testing.assert_allclose(beta, expected, rtol=0, atol=1e-10 * np.linalg.norm(expected))
 
 
-@pytest.mark.parametrize("diagonal, y, expected", [
-    ([1.0, 5e-16], [1.0, 1.0], [1.0, 1.0 / 5e-16]),
-    ([1.0, 4e-16], [1.0, 1.0], [1.0, 0.0]),
-    ([1.0, 1.0, 7e-16], [1.0, 1.0, 1.0], [1.0, 1.0, 1.0 / 7e-16]),
-    ([1.0, 1.0, 6e-16], [1.0, 1.0, 1.0], [1.0, 1.0, 0.0]),
-    ([TINY], [1.0], [2.0**1022]),
-    ([TINY / 2], [1.0], [0.0]),
-], ids=["kept", "dropped", "scaled-by-size-kept", "scaled-by-size-dropped", "floor-kept",
-        "floor-dropped"])
+@pytest.mark.parametrize(
+    "diagonal, y, expected",
+    [
+        ([1.0, 5e-16], [1.0, 1.0], [1.0, 1.0 / 5e-16]),
+        ([1.0, 4e-16], [1.0, 1.0], [1.0, 0.0]),
+        ([1.0, 1.0, 7e-16], [1.0, 1.0, 1.0], [1.0, 1.0, 1.0 / 7e-16]),
+        ([1.0, 1.0, 6e-16], [1.0, 1.0, 1.0], [1.0, 1.0, 0.0]),
+        ([TINY], [1.0], [2.0**1022]),
+        ([TINY / 2], [1.0], [0.0]),
+    ],
+    ids=[
+        "kept",
+        "dropped",
+        "scaled-by-size-kept",
+        "scaled-by-size-dropped",
+        "floor-kept",
+        "floor-dropped",
+    ],
+)
 def test_ols_rank_threshold(diagonal: list[float], y: list[float], expected: list[float]) -> None:
     # Thresholds: 2 * 2^-52 = 4.4e-16 for two columns, 3 * 2^-52 = 6.7e-16 for three.
     np.testing.assert_allclose(vc.ols(np.diag(diagonal), y), expected, rtol=4 * EPS)
 
 
 def test_ols_rank_one_is_minimum_norm() -> None:
-    np.testing.assert_allclose(vc.ols([[1.0, 1.0], [1.0, 1.0]], [2.0, 2.0]), [1.0, 1.0],
-                               rtol=4 * EPS)
+    np.testing.assert_allclose(
+        vc.ols([[1.0, 1.0], [1.0, 1.0]], [2.0, 2.0]), [1.0, 1.0], rtol=4 * EPS
+    )
 
 
 @pytest.mark.parametrize("p", [3, 20], ids=["small", "divide-and-conquer"])
@@ -73,9 +102,11 @@ def test_ols_non_finite_design_gives_nan(rng: np.random.Generator, p: int, bad: 
 
 # --- fit_regularized_linear ---------------------------------------------------------------
 
+
 def test_identity_design_without_ridge() -> None:
-    np.testing.assert_array_equal(vc.fit_regularized_linear(np.eye(2), [1.0, 2.0], ridge=0.0),
-                                  [1.0, 2.0])
+    np.testing.assert_array_equal(
+        vc.fit_regularized_linear(np.eye(2), [1.0, 2.0], ridge=0.0), [1.0, 2.0]
+    )
 
 
 def test_penalty_is_scaled_by_n() -> None:
@@ -88,16 +119,28 @@ def spd(rng: np.random.Generator, p: int) -> np.ndarray:
     return M @ M.T
 
 
-@pytest.mark.parametrize("n, p, use1, use2, gamma1, gamma2, ridge", [
-    (200, 6, False, False, 0.0, 0.0, 0.0),
-    (200, 6, True, False, 1e-2, 0.0, 1e-10),
-    (200, 6, False, True, 0.0, 3e-3, 1e-10),
-    (300, 12, True, True, 1e-2, 5e-3, 1e-4),
-    (50, 5, True, True, -1e-4, 2e-2, 0.5),
-    (20000, 40, True, True, 1e-3, 1e-4, 1e-10),
-], ids=["plain", "R1", "R2", "both", "negative-weight", "large"])
-def test_matches_normal_equations(rng: np.random.Generator, n: int, p: int, use1: bool,
-                                  use2: bool, gamma1: float, gamma2: float, ridge: float) -> None:
+@pytest.mark.parametrize(
+    "n, p, use1, use2, gamma1, gamma2, ridge",
+    [
+        (200, 6, False, False, 0.0, 0.0, 0.0),
+        (200, 6, True, False, 1e-2, 0.0, 1e-10),
+        (200, 6, False, True, 0.0, 3e-3, 1e-10),
+        (300, 12, True, True, 1e-2, 5e-3, 1e-4),
+        (50, 5, True, True, -1e-4, 2e-2, 0.5),
+        (20000, 40, True, True, 1e-3, 1e-4, 1e-10),
+    ],
+    ids=["plain", "R1", "R2", "both", "negative-weight", "large"],
+)
+def test_matches_normal_equations(
+    rng: np.random.Generator,
+    n: int,
+    p: int,
+    use1: bool,
+    use2: bool,
+    gamma1: float,
+    gamma2: float,
+    ridge: float,
+) -> None:
     Phi, y = rng.normal(size=(n, p)), rng.normal(size=n)
     R1 = spd(rng, p) if use1 else None
     R2 = spd(rng, p) if use2 else None
@@ -110,47 +153,63 @@ def test_repeating_the_data_keeps_the_penalized_fit(rng: np.random.Generator) ->
     # Both PhiᵀPhi and the penalty grow with n, so stacking the data twice changes nothing.
     Phi, y, R = rng.normal(size=(40, 4)), rng.normal(size=40), spd(rng, 4)
     once = vc.fit_regularized_linear(Phi, y, R, None, 0.3, 0.0, 0.0)
-    twice = vc.fit_regularized_linear(np.vstack([Phi, Phi]), np.concatenate([y, y]), R, None,
-                                      0.3, 0.0, 0.0)
+    twice = vc.fit_regularized_linear(
+        np.vstack([Phi, Phi]), np.concatenate([y, y]), R, None, 0.3, 0.0, 0.0
+    )
     np.testing.assert_allclose(twice, once, rtol=1e-12)
 
 
 @pytest.mark.parametrize("slot", ["R1", "R2"])
-def test_asymmetric_penalty_contributes_its_lower_triangle(rng: np.random.Generator,
-                                                           slot: str) -> None:
+def test_asymmetric_penalty_contributes_its_lower_triangle(
+    rng: np.random.Generator, slot: str
+) -> None:
     Phi, y = rng.normal(size=(30, 5)), rng.normal(size=30)
     R = rng.normal(size=(5, 5))
     mirrored = np.tril(R) + np.tril(R, -1).T
     upper_nan = R.copy()
     upper_nan[np.triu_indices(5, 1)] = np.nan
     weights = {"gamma1": 0.2, "gamma2": 0.2}
-    fits = [vc.fit_regularized_linear(Phi, y, ridge=1.0, **{slot: M}, **weights)
-            for M in (R, mirrored, upper_nan)]
+    fits = [
+        vc.fit_regularized_linear(Phi, y, ridge=1.0, **{slot: M}, **weights)
+        for M in (R, mirrored, upper_nan)
+    ]
     np.testing.assert_array_equal(fits[0], fits[1])
     np.testing.assert_array_equal(fits[0], fits[2])
-    np.testing.assert_allclose(fits[1], normal_equations(Phi, y, ridge=1.0, **{slot: mirrored},
-                                                         **weights), rtol=1e-12)
+    np.testing.assert_allclose(
+        fits[1], normal_equations(Phi, y, ridge=1.0, **{slot: mirrored}, **weights), rtol=1e-12
+    )
 
 
 BAD = np.full((3, 1), np.nan)
 
 
-@pytest.mark.parametrize("kwargs", [
-    {"R1": BAD}, {"R2": BAD}, {"R1": BAD, "R2": BAD}, {"R1": BAD, "gamma2": 4.0},
-    {"gamma1": 2.0, "gamma2": 3.0}, {"R1": [], "R2": []},
-], ids=["R1", "R2", "both", "R1-other-weight", "weights-no-matrices", "empty-lists"])
-def test_unused_penalty_changes_nothing(rng: np.random.Generator,
-                                        kwargs: dict[str, object]) -> None:
+@pytest.mark.parametrize(
+    "kwargs",
+    [
+        {"R1": BAD},
+        {"R2": BAD},
+        {"R1": BAD, "R2": BAD},
+        {"R1": BAD, "gamma2": 4.0},
+        {"gamma1": 2.0, "gamma2": 3.0},
+        {"R1": [], "R2": []},
+    ],
+    ids=["R1", "R2", "both", "R1-other-weight", "weights-no-matrices", "empty-lists"],
+)
+def test_unused_penalty_changes_nothing(
+    rng: np.random.Generator, kwargs: dict[str, object]
+) -> None:
     Phi, y = rng.normal(size=(20, 3)), rng.normal(size=20)
-    np.testing.assert_array_equal(vc.fit_regularized_linear(Phi, y, **kwargs),
-                                  vc.fit_regularized_linear(Phi, y))
+    np.testing.assert_array_equal(
+        vc.fit_regularized_linear(Phi, y, **kwargs), vc.fit_regularized_linear(Phi, y)
+    )
 
 
 def test_singular_system_takes_zero_pivots() -> None:
     beta = vc.fit_regularized_linear([[1.0, 1.0], [1.0, 1.0]], [2.0, 2.0], ridge=0.0)
     np.testing.assert_array_equal(beta, [2.0, 0.0])
-    np.testing.assert_array_equal(vc.fit_regularized_linear(np.zeros((3, 2)), [1.0, 2.0, 3.0],
-                                                            ridge=0.0), [0.0, 0.0])
+    np.testing.assert_array_equal(
+        vc.fit_regularized_linear(np.zeros((3, 2)), [1.0, 2.0, 3.0], ridge=0.0), [0.0, 0.0]
+    )
 
 
 @pytest.mark.parametrize("p", [1, 3])
@@ -162,16 +221,23 @@ def test_nan_weight_reads_the_penalty_and_gives_nan(p: int) -> None:
 def test_defaults_equal_explicit_values() -> None:
     Phi, y = [[1.0, 1.0], [1.0, 1.0]], [2.0, 2.0]
     default = vc.fit_regularized_linear(Phi, y)
-    np.testing.assert_array_equal(default,
-                                  vc.fit_regularized_linear(Phi, y, None, None, 0.0, 0.0, 1e-10))
+    np.testing.assert_array_equal(
+        default, vc.fit_regularized_linear(Phi, y, None, None, 0.0, 0.0, 1e-10)
+    )
     # The default ridge is applied: the singular system then has a unique solution near (1, 1).
     np.testing.assert_allclose(default, [1.0, 1.0], rtol=1e-9)
 
 
-@pytest.mark.parametrize("R1, R2, shown", [
-    ("abc", None, "str"), (None, "abc", "str"), ("abc", object(), "str"),
-    (object(), "abc", "object"),
-], ids=["R1", "R2", "both-R1-first", "both-object-first"])
+@pytest.mark.parametrize(
+    "R1, R2, shown",
+    [
+        ("abc", None, "str"),
+        (None, "abc", "str"),
+        ("abc", object(), "str"),
+        (object(), "abc", "object"),
+    ],
+    ids=["R1", "R2", "both-R1-first", "both-object-first"],
+)
 def test_unconvertible_penalty_raises_runtime_error(R1: object, R2: object, shown: str) -> None:
     with pytest.raises(RuntimeError) as info:
         vc.fit_regularized_linear([[1.0]], [1.0], R1, R2)
@@ -179,6 +245,7 @@ def test_unconvertible_penalty_raises_runtime_error(R1: object, R2: object, show
 
 
 # --- empty designs and shape errors -------------------------------------------------------
+
 
 @pytest.mark.parametrize("shape", [(0, 3), (4, 0), (0, 0)])
 @pytest.mark.parametrize("fn", [vc.ols, vc.fit_regularized_linear], ids=["ols", "fit"])
@@ -190,28 +257,47 @@ def test_empty_design_gives_zeros(fn: Callable[..., np.ndarray], shape: tuple[in
 
 def test_empty_design_with_empty_penalties() -> None:
     empty = np.zeros((0, 0))
-    assert vc.fit_regularized_linear(np.zeros((3, 0)), np.ones(3), empty, empty, 1.0, 1.0).shape \
-        == (0,)
+    assert vc.fit_regularized_linear(
+        np.zeros((3, 0)), np.ones(3), empty, empty, 1.0, 1.0
+    ).shape == (0,)
 
 
-@pytest.mark.parametrize("call, message", [
-    (lambda: vc.ols(np.ones((3, 2)), np.ones(2)), "X has 3 rows but y has 2 entries"),
-    (lambda: vc.ols(np.ones((0, 2)), np.ones(1)), "X has 0 rows but y has 1 entries"),
-    (lambda: vc.fit_regularized_linear(np.ones((2, 2)), np.ones(3)),
-     "Phi has 2 rows but y has 3 entries"),
-    (lambda: vc.fit_regularized_linear(np.ones((3, 2)), np.ones(3), np.eye(3), None, 1.0),
-     r"R1 is 3 x 3 but must be 2 x 2 \(Phi gives p = 2\)"),
-    (lambda: vc.fit_regularized_linear(np.ones((3, 2)), np.ones(3), None, np.ones((2, 1)), 0.0,
-                                       1.0), r"R2 is 2 x 1 but must be 2 x 2"),
-    (lambda: vc.fit_regularized_linear(np.ones((3, 2)), np.ones(3), BAD, None, math.nan),
-     r"R1 is 3 x 1"),
-    (lambda: vc.fit_regularized_linear(np.ones((3, 1)), np.ones(3), [], None, 1.0), r"R1 is 0 x 1"),
-], ids=["ols-rows", "ols-empty-rows", "fit-rows", "R1", "R2", "R1-nan-weight", "R1-empty-list"])
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: vc.ols(np.ones((3, 2)), np.ones(2)), "X has 3 rows but y has 2 entries"),
+        (lambda: vc.ols(np.ones((0, 2)), np.ones(1)), "X has 0 rows but y has 1 entries"),
+        (
+            lambda: vc.fit_regularized_linear(np.ones((2, 2)), np.ones(3)),
+            "Phi has 2 rows but y has 3 entries",
+        ),
+        (
+            lambda: vc.fit_regularized_linear(np.ones((3, 2)), np.ones(3), np.eye(3), None, 1.0),
+            r"R1 is 3 x 3 but must be 2 x 2 \(Phi gives p = 2\)",
+        ),
+        (
+            lambda: vc.fit_regularized_linear(
+                np.ones((3, 2)), np.ones(3), None, np.ones((2, 1)), 0.0, 1.0
+            ),
+            r"R2 is 2 x 1 but must be 2 x 2",
+        ),
+        (
+            lambda: vc.fit_regularized_linear(np.ones((3, 2)), np.ones(3), BAD, None, math.nan),
+            r"R1 is 3 x 1",
+        ),
+        (
+            lambda: vc.fit_regularized_linear(np.ones((3, 1)), np.ones(3), [], None, 1.0),
+            r"R1 is 0 x 1",
+        ),
+    ],
+    ids=["ols-rows", "ols-empty-rows", "fit-rows", "R1", "R2", "R1-nan-weight", "R1-empty-list"],
+)
 def test_shape_errors_name_the_sizes(call, message: str) -> None:  # type: ignore[no-untyped-def]
     with pytest.raises(ValueError, match=message):
         call()
-    np.testing.assert_array_equal(vc.fit_regularized_linear(np.eye(2), [1.0, 2.0], ridge=0.0),
-                                  [1.0, 2.0])
+    np.testing.assert_array_equal(
+        vc.fit_regularized_linear(np.eye(2), [1.0, 2.0], ridge=0.0), [1.0, 2.0]
+    )
     np.testing.assert_allclose(vc.ols(np.eye(2), [1.0, 2.0]), [1.0, 2.0], rtol=4 * EPS)
 
 
@@ -220,8 +306,9 @@ def test_impossible_normal_matrix_raises_memory_error() -> None:
         vc.fit_regularized_linear(np.zeros((0, 10**7)), np.zeros(0))
 
 
-@pytest.mark.parametrize("where", [(0, 0), (1, 1), (2, 0)], ids=["first_pivot", "later_pivot",
-                                                                 "off_diagonal"])
+@pytest.mark.parametrize(
+    "where", [(0, 0), (1, 1), (2, 0)], ids=["first_pivot", "later_pivot", "off_diagonal"]
+)
 def test_nan_in_the_normal_matrix_makes_every_component_nan(where: tuple[int, int]) -> None:
     R1 = np.eye(3)
     R1[where] = math.nan

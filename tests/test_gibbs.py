@@ -21,14 +21,18 @@ def fields(g: vc.GibbsResult) -> list[float]:
 LN2, LN3, LN4 = math.log(2), math.log(3), math.log(4)
 
 
-@pytest.mark.parametrize("E, T, expected", [
-    ([3.7], 1.0, [0.0, LN2, 0.0, 0.01, 0.0, 1.0]),
-    ([2.0, 2.0], 1.0, [LN2, LN2, 1.0, 1.0, 0.0, 1.0]),
-    ([5.0] * 4, 2.0, [LN4, LN4, 1.0, 1.0, 0.0, 2.0]),
-    ([0.0, 1.0], 1.0, [0.582203, LN2, 0.839942, 0.841542, 0.25, 1.0]),
-    ([0.0, 1.0, 5.0], 0.0, [0.0, LN3, 0.0, 0.01, 14 / 3, 0.0]),
-    ([1.0, 0.0, 0.0, 9.0], 0.0, [LN2, LN4, 0.5, 0.505, 14.25, 0.0]),
-], ids=["one", "two-equal", "four-equal-T2", "zero-one", "T0", "T0-ties"])
+@pytest.mark.parametrize(
+    "E, T, expected",
+    [
+        ([3.7], 1.0, [0.0, LN2, 0.0, 0.01, 0.0, 1.0]),
+        ([2.0, 2.0], 1.0, [LN2, LN2, 1.0, 1.0, 0.0, 1.0]),
+        ([5.0] * 4, 2.0, [LN4, LN4, 1.0, 1.0, 0.0, 2.0]),
+        ([0.0, 1.0], 1.0, [0.582203, LN2, 0.839942, 0.841542, 0.25, 1.0]),
+        ([0.0, 1.0, 5.0], 0.0, [0.0, LN3, 0.0, 0.01, 14 / 3, 0.0]),
+        ([1.0, 0.0, 0.0, 9.0], 0.0, [LN2, LN4, 0.5, 0.505, 14.25, 0.0]),
+    ],
+    ids=["one", "two-equal", "four-equal-T2", "zero-one", "T0", "T0-ties"],
+)
 def test_worked_values(E: list[float], T: float, expected: list[float]) -> None:
     got = fields(vc.gibbs_entropy(E, T))
     assert got == pytest.approx(expected, rel=1e-6, abs=1e-15)
@@ -49,19 +53,27 @@ def test_default_temperature_is_one(rng: np.random.Generator) -> None:
     assert fields(vc.gibbs_entropy(E)) == fields(vc.gibbs_entropy(E, 1.0))
 
 
-@given(arrays(np.float64, st.integers(1, 40), elements=st.floats(-1e3, 1e3)),
-       st.floats(-1e3, 1e3), st.floats(0.1, 10.0))
+@given(
+    arrays(np.float64, st.integers(1, 40), elements=st.floats(-1e3, 1e3)),
+    st.floats(-1e3, 1e3),
+    st.floats(0.1, 10.0),
+)
 @settings(max_examples=200, deadline=None)
 def test_depends_only_on_energy_differences(E: np.ndarray, shift: float, T: float) -> None:
     assert fields(vc.gibbs_entropy(E + shift, T)) == pytest.approx(
-        fields(vc.gibbs_entropy(E, T)), rel=1e-9, abs=1e-6)
+        fields(vc.gibbs_entropy(E, T)), rel=1e-9, abs=1e-6
+    )
 
 
-@pytest.mark.parametrize("E, T, nan_fields", [
-    ([0.0, math.nan, 1.0], 1.0, {"H", "He", "r_heat", "var_E"}),
-    ([math.nan, 0.0, 1.0], 1.0, {"H", "He", "r_heat", "var_E"}),
-    ([0.0, 1000.0], -1.0, {"H", "He", "r_heat"}),
-], ids=["nan-energy", "nan-first", "negative-T-overflow"])
+@pytest.mark.parametrize(
+    "E, T, nan_fields",
+    [
+        ([0.0, math.nan, 1.0], 1.0, {"H", "He", "r_heat", "var_E"}),
+        ([math.nan, 0.0, 1.0], 1.0, {"H", "He", "r_heat", "var_E"}),
+        ([0.0, 1000.0], -1.0, {"H", "He", "r_heat"}),
+    ],
+    ids=["nan-energy", "nan-first", "negative-T-overflow"],
+)
 def test_special_values_propagate(E: list[float], T: float, nan_fields: set[str]) -> None:
     g = vc.gibbs_entropy(E, T)
     assert {name for name in FIELDS if math.isnan(getattr(g, name))} == nan_fields
@@ -75,6 +87,7 @@ def test_empty_energies_raise_value_error() -> None:
 
 
 # --- the GibbsResult record ---------------------------------------------------------------
+
 
 def test_no_constructor() -> None:
     with pytest.raises(TypeError, match=r"^vexa_core\.GibbsResult: No constructor defined!$"):

@@ -20,6 +20,7 @@ NAN = math.nan
 
 # ---- Small problems -------------------------------------------------------------------
 
+
 def line_data(p: int, seed: int = 5, n: int = 40):
     """y close to 0.8 x on [-1, 1], x in the first of p columns; R1 random, R2 the identity."""
     rng = np.random.default_rng(seed)
@@ -43,6 +44,7 @@ def test_one_chain_statistics_and_no_coefficient_energy() -> None:
 
 # ---- Realistic data -------------------------------------------------------------------
 
+
 def poly_data(n: int = 500, deg: int = 7, seed: int = 3):
     rng = np.random.default_rng(seed)
     x = np.linspace(-1.0, 1.0, n)
@@ -57,8 +59,11 @@ SMALL = dict(n_chains=6, n_warmup=30, n_deep=50, n_elite=3)
 
 def as_bytes(r: vc.MCMCResult) -> tuple:
     g = r.gibbs
-    return (r.beta_mcmc.tobytes(), r.energy.hex(),
-            tuple(getattr(g, f).hex() for f in ("H", "Hmax", "He", "r_heat", "var_E", "T")))
+    return (
+        r.beta_mcmc.tobytes(),
+        r.energy.hex(),
+        tuple(getattr(g, f).hex() for f in ("H", "Hmax", "He", "r_heat", "var_E", "T")),
+    )
 
 
 def test_default_settings_fit_is_reproducible_and_scored_by_mdl_score_reg() -> None:
@@ -72,8 +77,11 @@ def test_default_settings_fit_is_reproducible_and_scored_by_mdl_score_reg() -> N
     assert a.energy == pytest.approx(expected, rel=1e-12)
 
 
-@pytest.mark.parametrize("gammas", [(0.0, 0.0), (0.3, 0.0), (0.0, 0.02), (1e-2, 1e-3)],
-                         ids=["unweighted", "R1", "R2", "both"])
+@pytest.mark.parametrize(
+    "gammas",
+    [(0.0, 0.0), (0.3, 0.0), (0.0, 0.02), (1e-2, 1e-3)],
+    ids=["unweighted", "R1", "R2", "both"],
+)
 def test_energy_is_the_regularized_score_of_the_returned_vector(gammas: tuple) -> None:
     Phi, y, R1, R2 = poly_data(n=120, deg=4)
     r = vc.TournamentMCMC(**SMALL, H_piH=15).fit(Phi, y, R1, R2, *gammas)
@@ -88,7 +96,8 @@ def test_repeated_fits_are_identical_and_settings_unchanged() -> None:
     sampler.fit(Phi[:50], y[:50])  # other data in between leaves nothing behind
     assert as_bytes(sampler.fit(Phi, y, R1, R2, 0.01, 0.01)) == first
     assert as_bytes(sampler.fit(Phi, y, R1, R2, 0.01, 0.01)) != as_bytes(
-        vc.TournamentMCMC(**SMALL, seed=78).fit(Phi, y, R1, R2, 0.01, 0.01))
+        vc.TournamentMCMC(**SMALL, seed=78).fit(Phi, y, R1, R2, 0.01, 0.01)
+    )
 
 
 THREAD_SCRIPT = textwrap.dedent("""
@@ -111,8 +120,13 @@ def test_results_do_not_depend_on_the_team_size() -> None:
     outputs = set()
     for threads in ("1", "2", "3"):
         env = dict(os.environ, OMP_NUM_THREADS=threads)
-        run = subprocess.run([sys.executable, "-c", THREAD_SCRIPT], env=env,
-                             capture_output=True, text=True, check=True)
+        run = subprocess.run(
+            [sys.executable, "-c", THREAD_SCRIPT],
+            env=env,
+            capture_output=True,
+            text=True,
+            check=True,
+        )
         outputs.add(run.stdout)
     assert len(outputs) == 1
 
@@ -128,6 +142,7 @@ def test_penalty_with_weight_zero_is_never_read(which: str) -> None:
 
 
 # ---- The result object ------------------------------------------------------------------
+
 
 def small_result() -> vc.MCMCResult:
     Phi, y, R1, R2 = poly_data(n=60, deg=3)
@@ -147,8 +162,10 @@ def test_result_class_surface() -> None:
     assert [name for name in vars(vc.TournamentMCMC) if not name.startswith("_")] == ["fit"]
 
 
-@pytest.mark.parametrize("name, value", [("beta_mcmc", np.zeros(4)), ("energy", 0.0),
-                                         ("gibbs", None), ("n_chains", 1), ("n_elite", 1)])
+@pytest.mark.parametrize(
+    "name, value",
+    [("beta_mcmc", np.zeros(4)), ("energy", 0.0), ("gibbs", None), ("n_chains", 1), ("n_elite", 1)],
+)
 def test_result_properties_are_read_only(result: vc.MCMCResult, name: str, value) -> None:
     energy = result.energy
     with pytest.raises(AttributeError):
@@ -192,20 +209,45 @@ def test_gibbs_refers_into_the_result_and_keeps_it_alive() -> None:
 
 # ---- Settings and errors --------------------------------------------------------------
 
-@pytest.mark.parametrize("kwargs", [
-    {"seed": -1}, {"seed": 2**64}, {"n_chains": 2.0}, {"n_warmup": 2**31}, {"n_elite": -2**31 - 1},
-    {"step_size": "0.1"}, {"H_piH": None},
-], ids=["seed-negative", "seed-2**64", "float-count", "count-too-big", "count-too-small",
-        "str-step", "none-H"])
+
+@pytest.mark.parametrize(
+    "kwargs",
+    [
+        {"seed": -1},
+        {"seed": 2**64},
+        {"n_chains": 2.0},
+        {"n_warmup": 2**31},
+        {"n_elite": -(2**31) - 1},
+        {"step_size": "0.1"},
+        {"H_piH": None},
+    ],
+    ids=[
+        "seed-negative",
+        "seed-2**64",
+        "float-count",
+        "count-too-big",
+        "count-too-small",
+        "str-step",
+        "none-H",
+    ],
+)
 def test_constructor_refuses_unconvertible_settings(kwargs: dict) -> None:
     with pytest.raises(TypeError):
         vc.TournamentMCMC(**kwargs)
 
 
-@pytest.mark.parametrize("kwargs", [
-    {"seed": 2**64 - 1}, {"n_chains": 0}, {"n_elite": -3}, {"step_size": -1}, {"H_piH": 0},
-    {"n_chains": True},
-], ids=["seed-max", "no-chains", "negative-elite", "negative-int-step", "H-zero", "bool-count"])
+@pytest.mark.parametrize(
+    "kwargs",
+    [
+        {"seed": 2**64 - 1},
+        {"n_chains": 0},
+        {"n_elite": -3},
+        {"step_size": -1},
+        {"H_piH": 0},
+        {"n_chains": True},
+    ],
+    ids=["seed-max", "no-chains", "negative-elite", "negative-int-step", "H-zero", "bool-count"],
+)
 def test_constructor_stores_any_convertible_settings(kwargs: dict) -> None:
     vc.TournamentMCMC(**kwargs)
 
@@ -216,17 +258,30 @@ ERROR_CASES = {
     "no-chains": (dict(n_chains=0), (X2, Y2), ValueError, "^n_chains must be positive$"),
     "negative-chains": (dict(n_chains=-1), (X2, Y2), ValueError, "larger than max_size"),
     "rows-mismatch": ({}, (X2, Y2[:-1]), ValueError, "^X has 40 rows but y has 39 entries$"),
-    "R1-shape": ({}, (X2, Y2, np.eye(3), None, 1.0), ValueError,
-                 r"^R1 is 3 x 3 but must be 2 x 2 \(X gives p = 2\)$"),
-    "R2-shape-nan-weight": ({}, (X2, Y2, None, np.ones((2, 1)), 0.0, NAN), ValueError,
-                            r"^R2 is 2 x 1 but must be 2 x 2"),
-    "R1-not-a-matrix": ({}, (X2, Y2, "abc"), RuntimeError,
-                        "^Unable to cast Python instance of type <class 'str'>"),
+    "R1-shape": (
+        {},
+        (X2, Y2, np.eye(3), None, 1.0),
+        ValueError,
+        r"^R1 is 3 x 3 but must be 2 x 2 \(X gives p = 2\)$",
+    ),
+    "R2-shape-nan-weight": (
+        {},
+        (X2, Y2, None, np.ones((2, 1)), 0.0, NAN),
+        ValueError,
+        r"^R2 is 2 x 1 but must be 2 x 2",
+    ),
+    "R1-not-a-matrix": (
+        {},
+        (X2, Y2, "abc"),
+        RuntimeError,
+        "^Unable to cast Python instance of type <class 'str'>",
+    ),
 }
 
 
-@pytest.mark.parametrize("settings, args, error, message", ERROR_CASES.values(),
-                         ids=ERROR_CASES.keys())
+@pytest.mark.parametrize(
+    "settings, args, error, message", ERROR_CASES.values(), ids=ERROR_CASES.keys()
+)
 def test_fit_rejects_before_any_chain_runs(settings, args, error, message) -> None:
     sampler = vc.TournamentMCMC(**{"n_warmup": 2**31 - 1, "n_chains": 64, **settings})
     with pytest.raises(error, match=message):

@@ -22,10 +22,21 @@ README = ROOT / "README.md"
 DOC = "VEXA-P performans-kritik cekirdegi (C++/Eigen)."
 
 REGISTRATION_ORDER = [
-    "mad", "compute_sr", "mdl_score", "mdl_score_reg", "design_matrix_1d",
-    "smoothness_penalty_matrices_1d", "boundary_reduce_1d", "design_matrix_nd",
-    "build_penalty_matrices_nd", "ols", "fit_regularized_linear", "GibbsResult",
-    "gibbs_entropy", "MCMCResult", "TournamentMCMC",
+    "mad",
+    "compute_sr",
+    "mdl_score",
+    "mdl_score_reg",
+    "design_matrix_1d",
+    "smoothness_penalty_matrices_1d",
+    "boundary_reduce_1d",
+    "design_matrix_nd",
+    "build_penalty_matrices_nd",
+    "ols",
+    "fit_regularized_linear",
+    "GibbsResult",
+    "gibbs_entropy",
+    "MCMCResult",
+    "TournamentMCMC",
 ]
 
 
@@ -44,8 +55,9 @@ def test_registration_order() -> None:
 
 
 def test_single_entry_point_exported() -> None:
-    nm = subprocess.run(["nm", "-D", "--defined-only", vc.__file__],
-                        capture_output=True, text=True, check=True)
+    nm = subprocess.run(
+        ["nm", "-D", "--defined-only", vc.__file__], capture_output=True, text=True, check=True
+    )
     exported = [line.split()[-1] for line in nm.stdout.splitlines()]
     assert exported == ["PyInit_vexa_core"]
 
@@ -55,6 +67,7 @@ def test_reimport_returns_same_module_without_rerunning_body() -> None:
     first.marker_set_by_test = True
     try:
         import vexa_core as again
+
         assert again is first
         assert again.marker_set_by_test
         assert again.__doc__ == DOC
@@ -64,16 +77,20 @@ def test_reimport_returns_same_module_without_rerunning_body() -> None:
 
 
 # The module is built for the interpreter running the tests: "3.X" is its version.
-BUILT_FOR = "%d.%d" % sys.version_info[:2]
+BUILT_FOR = "{}.{}".format(*sys.version_info[:2])
 MAJOR, MINOR = sys.version_info[:2]
 
 
-@pytest.mark.parametrize("running", [
-    f"{MAJOR}.{MINOR + 1}.0 (fake build)",
-    f"{MAJOR}.{MINOR - 1}.2 (fake build)",
-    f"{MAJOR}.{MINOR}0.1 (fake build)",  # begins with "3.X" but is a longer minor
-    f"{MAJOR}.{MINOR}.99 (fake build)",
-], ids=["next", "previous", "longer-minor", "same-minor"])
+@pytest.mark.parametrize(
+    "running",
+    [
+        f"{MAJOR}.{MINOR + 1}.0 (fake build)",
+        f"{MAJOR}.{MINOR - 1}.2 (fake build)",
+        f"{MAJOR}.{MINOR}0.1 (fake build)",  # begins with "3.X" but is a longer minor
+        f"{MAJOR}.{MINOR}.99 (fake build)",
+    ],
+    ids=["next", "previous", "longer-minor", "same-minor"],
+)
 def test_import_checks_the_interpreter_version(tmp_path: pathlib.Path, running: str) -> None:
     # Py_GetVersion is interposed by a preloaded library; the interpreter's
     # own calls bind inside libpython, the extension's go through the loader.
@@ -94,14 +111,16 @@ def test_import_checks_the_interpreter_version(tmp_path: pathlib.Path, running: 
         else:
             print("imported")
     """)
-    out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True,
-                         timeout=60)
+    out = subprocess.run(
+        [sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=60
+    )
     if running.startswith(f"{BUILT_FOR}."):
         assert out.stdout.strip() == "imported", out.stderr
     else:
         assert out.stdout.strip() == (
             f"Python version mismatch: module was compiled for Python {BUILT_FOR}, "
-            f"but the interpreter version is incompatible: {running}.")
+            f"but the interpreter version is incompatible: {running}."
+        )
 
 
 FUNCTIONS = [name for name in REGISTRATION_ORDER if name[0].islower()]
@@ -114,13 +133,13 @@ def test_functions_have_generated_signature_docstrings(name: str) -> None:
 
 def _params(fn: object) -> list[tuple[str, object]]:
     text = fn.__doc__.splitlines()[0]  # type: ignore[attr-defined]
-    sig = inspect.signature(eval("lambda " + _strip_annotations(text)))  # noqa: S307
+    sig = inspect.signature(eval("lambda " + _strip_annotations(text)))
     return [(p.name, p.default) for p in sig.parameters.values()]
 
 
 def _strip_annotations(line: str) -> str:
     """'f(a: T, b: U = 3) -> R' to 'a, b = 3: 0' for a lambda, ignoring nested brackets."""
-    inner = line[line.index("(") + 1: line.rindex(") ->")]
+    inner = line[line.index("(") + 1 : line.rindex(") ->")]
     parts, depth, cur = [], 0, ""
     for ch in inner:
         if ch in "[(":
@@ -171,7 +190,9 @@ SIGNATURES = stub_signatures()
 def test_stub_declares_every_function() -> None:
     assert [name for name in SIGNATURES if "." not in name] == FUNCTIONS
     assert {name for name in SIGNATURES if "." in name} == {
-        "TournamentMCMC.__init__", "TournamentMCMC.fit"}
+        "TournamentMCMC.__init__",
+        "TournamentMCMC.fit",
+    }
 
 
 @pytest.mark.parametrize("name", list(SIGNATURES))
@@ -188,10 +209,11 @@ def readme_signatures() -> dict[str, list[tuple[str, object]]]:
     out = {}
     for name, args in re.findall(r"^#{3,4} `(\w+)\((.*?)\)", README.read_text(), re.M):
         key = {"TournamentMCMC": "TournamentMCMC.__init__", "fit": "TournamentMCMC.fit"}.get(
-            name, name)
+            name, name
+        )
         fn = ast.parse(f"def f(self, {args}): pass").body[0]
         assert isinstance(fn, ast.FunctionDef)
-        out[key] = _stub_params(fn)[0 if "." in key else 1:]
+        out[key] = _stub_params(fn)[0 if "." in key else 1 :]
     return out
 
 
@@ -201,18 +223,28 @@ def test_readme_headings_give_the_stub_signatures() -> None:
 
 # --- conversions --------------------------------------------------------------------------
 
-@pytest.mark.parametrize("arg", [
-    [3, 1, 2], (3, 1, 2), np.array([3, 1, 2], dtype=np.int32),
-    np.array([3.0, 1.0, 2.0], dtype=np.float32), np.array([[3.0], [1.0], [2.0]]),
-    np.array([9.0, 3.0, 9.0, 1.0, 9.0, 2.0])[1::2],
-], ids=["list", "tuple", "int32", "float32", "column", "strided"])
+
+@pytest.mark.parametrize(
+    "arg",
+    [
+        [3, 1, 2],
+        (3, 1, 2),
+        np.array([3, 1, 2], dtype=np.int32),
+        np.array([3.0, 1.0, 2.0], dtype=np.float32),
+        np.array([[3.0], [1.0], [2.0]]),
+        np.array([9.0, 3.0, 9.0, 1.0, 9.0, 2.0])[1::2],
+    ],
+    ids=["list", "tuple", "int32", "float32", "column", "strided"],
+)
 def test_vector_argument_forms(arg: object) -> None:
     assert vc.mad(arg) == vc.mad(np.array([3.0, 1.0, 2.0]))
 
 
-@pytest.mark.parametrize("arg", [np.ones((1, 3)), np.ones((2, 2)), np.ones((2, 2, 1)), 3.0,
-                                 "abc", [[1.0, 2.0], [3.0]]],
-                         ids=["row", "square", "3d", "scalar", "str", "ragged"])
+@pytest.mark.parametrize(
+    "arg",
+    [np.ones((1, 3)), np.ones((2, 2)), np.ones((2, 2, 1)), 3.0, "abc", [[1.0, 2.0], [3.0]]],
+    ids=["row", "square", "3d", "scalar", "str", "ragged"],
+)
 def test_vector_argument_refused(arg: object) -> None:
     with pytest.raises(TypeError):
         vc.mad(arg)
@@ -235,16 +267,20 @@ def test_keyword_arguments_match_positional() -> None:
     assert vc.compute_sr(yt=a, yp=b, eps=1.0) == vc.compute_sr(b, a, 1.0)
 
 
-@pytest.mark.parametrize("call", [
-    lambda: vc.compute_sr([1.0], [1.0]),
-    lambda: vc.compute_sr([1.0], [1.0], 1.0, 2.0),
-    lambda: vc.compute_sr([1.0], [1.0], eps=1.0, yp=[1.0]),
-    lambda: vc.compute_sr([1.0], [1.0], epsilon=1.0),
-    lambda: vc.mdl_score([1.0], [1.0], 1.5),
-    lambda: vc.mdl_score([1.0], [1.0], 2**31),
-    lambda: vc.mdl_score_reg([1.0], [1.0], 1, beta=[1.0], R1=[[1.0]], R2=[[1.0]]),
-    lambda: vc.mdl_score_reg([1.0], [1.0], 1, 20, [1.0], None, [[1.0]]),
-], ids=["missing", "extra", "twice", "unknown-kw", "float-int", "int-range", "no-H", "R1-None"])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: vc.compute_sr([1.0], [1.0]),
+        lambda: vc.compute_sr([1.0], [1.0], 1.0, 2.0),
+        lambda: vc.compute_sr([1.0], [1.0], eps=1.0, yp=[1.0]),
+        lambda: vc.compute_sr([1.0], [1.0], epsilon=1.0),
+        lambda: vc.mdl_score([1.0], [1.0], 1.5),
+        lambda: vc.mdl_score([1.0], [1.0], 2**31),
+        lambda: vc.mdl_score_reg([1.0], [1.0], 1, beta=[1.0], R1=[[1.0]], R2=[[1.0]]),
+        lambda: vc.mdl_score_reg([1.0], [1.0], 1, 20, [1.0], None, [[1.0]]),
+    ],
+    ids=["missing", "extra", "twice", "unknown-kw", "float-int", "int-range", "no-H", "R1-None"],
+)
 def test_incompatible_arguments_raise_type_error(call) -> None:  # type: ignore[no-untyped-def]
     with pytest.raises(TypeError, match="incompatible function arguments"):
         call()
@@ -267,12 +303,16 @@ def test_large_strided_arguments_convert_exactly(rng: np.random.Generator) -> No
     np.testing.assert_array_equal(vc.design_matrix_1d(1, X[:, 1])[:, 1], X[:, 1])
 
 
-@pytest.mark.parametrize("make", [
-    lambda x: vc.design_matrix_1d(3, x),
-    lambda x: vc.smoothness_penalty_matrices_1d(3, 0.0, 1.0, 10)[1],
-    lambda x: vc.ols(np.column_stack([np.ones_like(x), x]), x),
-    lambda x: vc.fit_regularized_linear(np.column_stack([np.ones_like(x), x]), x),
-], ids=["design", "penalty", "ols", "penalized-fit"])
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda x: vc.design_matrix_1d(3, x),
+        lambda x: vc.smoothness_penalty_matrices_1d(3, 0.0, 1.0, 10)[1],
+        lambda x: vc.ols(np.column_stack([np.ones_like(x), x]), x),
+        lambda x: vc.fit_regularized_linear(np.column_stack([np.ones_like(x), x]), x),
+    ],
+    ids=["design", "penalty", "ols", "penalized-fit"],
+)
 def test_results_are_moved_out_as_owned_arrays(make) -> None:  # type: ignore[no-untyped-def]
     x = np.linspace(-1.0, 1.0, 7)
     r = make(x)
@@ -292,15 +332,18 @@ def test_empty_results_keep_their_shapes() -> None:
 
 def test_matrix_argument_from_one_dimensional_array_is_one_column() -> None:
     # A length-4 1-D array as X is a 4 x 1 design.
-    assert vc.ols(np.array([1.0, 2.0, 3.0, 4.0]), np.array([2.0, 4.0, 6.0, 8.0])).tolist() == \
-        pytest.approx([2.0])
+    assert vc.ols(
+        np.array([1.0, 2.0, 3.0, 4.0]), np.array([2.0, 4.0, 6.0, 8.0])
+    ).tolist() == pytest.approx([2.0])
 
 
 def test_numpy_is_imported_at_the_first_array_conversion_not_at_import() -> None:
-    code = ("import sys, vexa_core\n"
-            "before = 'numpy' in sys.modules\n"
-            "vexa_core.mad([1.0, 2.0])\n"
-            "print(before, 'numpy' in sys.modules)\n")
+    code = (
+        "import sys, vexa_core\n"
+        "before = 'numpy' in sys.modules\n"
+        "vexa_core.mad([1.0, 2.0])\n"
+        "print(before, 'numpy' in sys.modules)\n"
+    )
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     assert out.stdout.split() == ["False", "True"]
 

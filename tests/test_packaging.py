@@ -25,14 +25,17 @@ SYSTEM_EIGEN = "/usr/share/eigen3/cmake;/usr/lib/cmake/eigen3"
 
 pytestmark = [
     pytest.mark.slow,
-    pytest.mark.skipif(os.environ.get("VEXA_TEST_PACKAGING") != "1",
-                       reason="set VEXA_TEST_PACKAGING=1 (needs the package index and a few minutes)"),
+    pytest.mark.skipif(
+        os.environ.get("VEXA_TEST_PACKAGING") != "1",
+        reason="set VEXA_TEST_PACKAGING=1 (needs the package index and a few minutes)",
+    ),
 ]
 
 
 def run(*cmd: str | pathlib.Path, cwd: pathlib.Path) -> str:
-    out = subprocess.run([str(c) for c in cmd], cwd=cwd, capture_output=True, text=True,
-                         timeout=1200)
+    out = subprocess.run(
+        [str(c) for c in cmd], cwd=cwd, capture_output=True, text=True, timeout=1200
+    )
     assert out.returncode == 0, f"{cmd}\n{out.stdout[-4000:]}\n{out.stderr[-4000:]}"
     return out.stdout
 
@@ -57,16 +60,28 @@ def dists(tmp_path_factory: pytest.TempPathFactory) -> dict[str, pathlib.Path]:
 def test_sdist_holds_the_sources_and_nothing_built(dists: dict[str, pathlib.Path]) -> None:
     with tarfile.open(dists["sdist"]) as tar:
         names = {n.split("/", 1)[1] for n in tar.getnames() if "/" in n}
-    for needed in ("CMakeLists.txt", "pyproject.toml", "README.md", "vexa_core.pyi",
-                   "LICENSE", "THIRD_PARTY_NOTICES.txt", "cmake/VexaDependencies.cmake",
-                   "src/module/exports.map", "src/module/module.cpp", "src/common/checks.hpp",
-                   "tests/conftest.py"):
+    for needed in (
+        "CMakeLists.txt",
+        "pyproject.toml",
+        "README.md",
+        "vexa_core.pyi",
+        "LICENSE",
+        "THIRD_PARTY_NOTICES.txt",
+        "cmake/VexaDependencies.cmake",
+        "src/module/exports.map",
+        "src/module/module.cpp",
+        "src/common/checks.hpp",
+        "tests/conftest.py",
+    ):
         assert needed in names, needed
     # Every core and binding source the build globs for.
     for source in ROOT.glob("src/*/*.[ch]pp"):
         assert str(source.relative_to(ROOT)) in names, source
-    stray = [n for n in names if n.startswith(("build/", ".venv/", "dist/", ".ci/"))
-             or n.endswith((".so", ".png"))]
+    stray = [
+        n
+        for n in names
+        if n.startswith(("build/", ".venv/", "dist/", ".ci/")) or n.endswith((".so", ".png"))
+    ]
     assert stray == []
 
 
@@ -87,19 +102,40 @@ def test_wheel_installs_into_a_fresh_environment(dists: dict[str, pathlib.Path])
     run(py, "-m", "pip", "install", "--quiet", dists["wheel"], cwd=tmp)
     smoke_test(py, tmp)
     # mypy, run for that environment, reads the installed stub.
-    out = subprocess.run([sys.executable, "-m", "mypy", "--python-executable", str(py),
-                          "--no-incremental", "--strict", "-c",
-                          "import vexa_core\nreveal_type(vexa_core.mad)\n"],
-                         cwd=tmp, capture_output=True, text=True)
+    out = subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--python-executable",
+            str(py),
+            "--no-incremental",
+            "--strict",
+            "-c",
+            "import vexa_core\nreveal_type(vexa_core.mad)\n",
+        ],
+        cwd=tmp,
+        capture_output=True,
+        text=True,
+    )
     assert out.returncode == 0 and "def (y:" in out.stdout, out.stdout + out.stderr
 
 
 def test_sdist_builds_from_source_with_pip_without_system_eigen(
-        dists: dict[str, pathlib.Path]) -> None:
+    dists: dict[str, pathlib.Path],
+) -> None:
     tmp = dists["tmp"]
     py = venv(tmp / "sdist-env")
     # No wheel cache: pip must compile this sdist here, not reuse an earlier build.
-    run(py, "-m", "pip", "install", "--quiet", "--no-cache-dir",
-        f"--config-settings=cmake.define.CMAKE_IGNORE_PATH={SYSTEM_EIGEN}", dists["sdist"],
-        cwd=tmp)
+    run(
+        py,
+        "-m",
+        "pip",
+        "install",
+        "--quiet",
+        "--no-cache-dir",
+        f"--config-settings=cmake.define.CMAKE_IGNORE_PATH={SYSTEM_EIGEN}",
+        dists["sdist"],
+        cwd=tmp,
+    )
     smoke_test(py, tmp)

@@ -17,8 +17,11 @@ def hexes(values):
     return [float(v).hex() for v in values]
 
 
-@pytest.mark.parametrize(("seed", "index", "value"), TABLE.outputs,
-                         ids=[f"seed{s}-output{i}" for s, i, _ in TABLE.outputs])
+@pytest.mark.parametrize(
+    ("seed", "index", "value"),
+    TABLE.outputs,
+    ids=[f"seed{s}-output{i}" for s, i, _ in TABLE.outputs],
+)
 def test_single_output(seed, index, value):
     engine = ref.MT19937_64(seed)
     for _ in range(index):
@@ -36,8 +39,11 @@ def test_raw_uniform_and_normal_draws(seed):
     assert hexes(source.draw(0.0, 1.0) for _ in TABLE.normal[seed]) == hexes(TABLE.normal[seed])
 
 
-@pytest.mark.parametrize(("seed", "index", "values"), TABLE.normal_at,
-                         ids=[f"seed{s}-normal{i}" for s, i, _ in TABLE.normal_at])
+@pytest.mark.parametrize(
+    ("seed", "index", "values"),
+    TABLE.normal_at,
+    ids=[f"seed{s}-normal{i}" for s, i, _ in TABLE.normal_at],
+)
 def test_normals_deep_into_a_stream(seed, index, values):
     source = ref.NormalSource(ref.MT19937_64(seed))
     got = [source.draw(0.0, 1.0) for _ in range(index + len(values))][index:]

@@ -25,10 +25,12 @@ ALLOWED = (ValueError, TypeError, RuntimeError, MemoryError, IndexError, Overflo
 EXAMPLES = int(os.environ.get("VEXA_FUZZ_EXAMPLES", "120"))
 
 special_floats = st.sampled_from(
-    [0.0, -0.0, 1.0, -1.0, 0.5, math.nan, math.inf, -math.inf, 1e308, -1e308, 5e-324, 1e-300])
+    [0.0, -0.0, 1.0, -1.0, 0.5, math.nan, math.inf, -math.inf, 1e308, -1e308, 5e-324, 1e-300]
+)
 any_float = st.one_of(st.floats(), special_floats)
-dtypes = st.sampled_from([np.float64, np.float32, np.int64, np.int8, np.bool_, np.complex128,
-                          np.uint64, np.str_])
+dtypes = st.sampled_from(
+    [np.float64, np.float32, np.int64, np.int8, np.bool_, np.complex128, np.uint64, np.str_]
+)
 
 
 @st.composite
@@ -41,16 +43,21 @@ def arrays(draw: st.DrawFn, max_side: int = 6) -> Any:
 
 
 array_like = st.one_of(
-    arrays(), arrays(), arrays(),
+    arrays(),
+    arrays(),
+    arrays(),
     st.lists(any_float, max_size=6),
     st.lists(st.lists(any_float, max_size=3), max_size=4),
-    any_float, st.none(), st.text(max_size=3))
+    any_float,
+    st.none(),
+    st.text(max_size=3),
+)
 
 # Ints that stay cheap wherever the cost grows with the value, plus the edges of the range.
-edge_ints = st.sampled_from([-2**31, -2**31 - 1, 2**31, 2**64, -1, 0, 1, 2])
+edge_ints = st.sampled_from([-(2**31), -(2**31) - 1, 2**31, 2**64, -1, 0, 1, 2])
 small_int = st.one_of(st.integers(-3, 12), edge_ints, st.booleans())
 size_int = st.one_of(small_int, st.sampled_from([2**31 - 1]))  # sizes refused before work
-count_int = st.one_of(st.integers(-3, 40), st.sampled_from([-2**31, 2**31]))
+count_int = st.one_of(st.integers(-3, 40), st.sampled_from([-(2**31), 2**31]))
 bad_scalar = st.one_of(st.none(), st.text(max_size=2), st.just([1, 2]))
 int_arg = st.one_of(small_int, small_int, st.floats(), bad_scalar)
 size_arg = st.one_of(size_int, size_int, st.floats(), bad_scalar)
@@ -58,12 +65,22 @@ count_arg = st.one_of(count_int, count_int, st.floats(), bad_scalar)
 float_arg = st.one_of(any_float, any_float, st.integers(-10, 10), bad_scalar)
 seed_arg = st.one_of(st.integers(0, 2**64 - 1), st.sampled_from([-1, 2**64]), st.floats())
 degree_item = st.one_of(st.integers(-2, 5), st.sampled_from([2**31 - 1, 2**31]), st.floats())
-int_list = st.one_of(st.lists(degree_item, max_size=4), st.tuples(degree_item),
-                     st.text(max_size=2), st.none(), st.just(set()), array_like)
+int_list = st.one_of(
+    st.lists(degree_item, max_size=4),
+    st.tuples(degree_item),
+    st.text(max_size=2),
+    st.none(),
+    st.just(set()),
+    array_like,
+)
 index_lists = st.one_of(st.lists(st.lists(degree_item, max_size=4), max_size=5), int_list)
 vector_list = st.one_of(st.lists(array_like, max_size=4), array_like)
-bounds = st.one_of(st.lists(st.one_of(st.tuples(any_float, any_float),
-                                      st.lists(any_float, max_size=3)), max_size=4), array_like)
+bounds = st.one_of(
+    st.lists(
+        st.one_of(st.tuples(any_float, any_float), st.lists(any_float, max_size=3)), max_size=4
+    ),
+    array_like,
+)
 penalty_object = st.one_of(st.none(), st.none(), array_like)
 
 
@@ -84,9 +101,15 @@ def is_pair(r: Any) -> bool:
 
 
 def is_penalty_triple(r: Any) -> bool:
-    return (type(r) is tuple and len(r) == 3 and is_matrix(r[0]) and is_matrix(r[1])
-            and type(r[2]) is list and all(type(m) is list for m in r[2])
-            and all(type(e) is int for m in r[2] for e in m))
+    return (
+        type(r) is tuple
+        and len(r) == 3
+        and is_matrix(r[0])
+        and is_matrix(r[1])
+        and type(r[2]) is list
+        and all(type(m) is list for m in r[2])
+        and all(type(e) is int for m in r[2] for e in m)
+    )
 
 
 def is_gibbs(r: Any) -> bool:
@@ -107,23 +130,51 @@ CASES: dict[str, tuple[st.SearchStrategy[tuple[Any, ...]], Callable[[Any], bool]
     "mad": (st.tuples(array_like), is_float),
     "compute_sr": (st.tuples(array_like, array_like, float_arg), is_float),
     "mdl_score": (st.tuples(array_like, array_like, int_arg, int_arg), is_float),
-    "mdl_score_reg": (st.tuples(array_like, array_like, int_arg, int_arg, array_like, array_like,
-                                array_like, float_arg, float_arg), is_float),
+    "mdl_score_reg": (
+        st.tuples(
+            array_like,
+            array_like,
+            int_arg,
+            int_arg,
+            array_like,
+            array_like,
+            array_like,
+            float_arg,
+            float_arg,
+        ),
+        is_float,
+    ),
     "design_matrix_1d": (st.tuples(size_arg, array_like), is_matrix),
-    "smoothness_penalty_matrices_1d": (st.tuples(size_arg, float_arg, float_arg, count_arg),
-                                       is_pair),
+    "smoothness_penalty_matrices_1d": (
+        st.tuples(size_arg, float_arg, float_arg, count_arg),
+        is_pair,
+    ),
     "boundary_reduce_1d": (st.tuples(size_arg, float_arg, float_arg), is_matrix),
     "design_matrix_nd": (st.tuples(index_lists, vector_list), is_matrix),
     "build_penalty_matrices_nd": (st.tuples(int_list, bounds, count_arg), is_penalty_triple),
     "ols": (st.tuples(array_like, array_like), is_vector),
-    "fit_regularized_linear": (st.tuples(array_like, array_like, penalty_object, penalty_object,
-                                         float_arg, float_arg, float_arg), is_vector),
+    "fit_regularized_linear": (
+        st.tuples(
+            array_like, array_like, penalty_object, penalty_object, float_arg, float_arg, float_arg
+        ),
+        is_vector,
+    ),
     "gibbs_entropy": (st.tuples(array_like, float_arg), is_gibbs),
-    "TournamentMCMC.fit": (st.tuples(
-        st.tuples(st.integers(-2, 5), st.integers(-2, 12), st.integers(-2, 12),
-                  st.integers(-2, 6), float_arg, int_arg, seed_arg),
-        st.tuples(array_like, array_like, penalty_object, penalty_object, float_arg,
-                  float_arg)), is_mcmc),
+    "TournamentMCMC.fit": (
+        st.tuples(
+            st.tuples(
+                st.integers(-2, 5),
+                st.integers(-2, 12),
+                st.integers(-2, 12),
+                st.integers(-2, 6),
+                float_arg,
+                int_arg,
+                seed_arg,
+            ),
+            st.tuples(array_like, array_like, penalty_object, penalty_object, float_arg, float_arg),
+        ),
+        is_mcmc,
+    ),
 }
 
 
@@ -144,8 +195,9 @@ def test_random_arguments_never_crash(name: str) -> None:
     strategy, check = CASES[name]
 
     @given(strategy)
-    @settings(max_examples=EXAMPLES, deadline=None, database=None,
-              suppress_health_check=list(HealthCheck))
+    @settings(
+        max_examples=EXAMPLES, deadline=None, database=None, suppress_health_check=list(HealthCheck)
+    )
     def run(args: tuple[Any, ...]) -> None:
         try:
             result = fn(*args)
@@ -213,11 +265,14 @@ LEAK_LOOP = textwrap.dedent("""
 
 
 @pytest.mark.slow
-@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
-                    reason="the sanitizer's quarantine makes resident memory grow by design")
+@pytest.mark.skipif(
+    "libasan" in os.environ.get("LD_PRELOAD", ""),
+    reason="the sanitizer's quarantine makes resident memory grow by design",
+)
 def test_repeated_calls_do_not_grow_memory() -> None:
-    out = subprocess.run([sys.executable, "-c", LEAK_LOOP], capture_output=True, text=True,
-                         check=True)
+    out = subprocess.run(
+        [sys.executable, "-c", LEAK_LOOP], capture_output=True, text=True, check=True
+    )
     growth_kib = int(out.stdout.strip())
     # One leaked 64-double vector per call would be over 10 MiB here.
     assert growth_kib < 2048, f"resident memory grew by {growth_kib} KiB"

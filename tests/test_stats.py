@@ -13,10 +13,16 @@ import vexa_core as vc
 finite = st.floats(-1e6, 1e6, allow_nan=False)
 
 
-@pytest.mark.parametrize("y, expected", [
-    ([], 0.0), ([7.0], 0.0), ([1.0, 3.0], 1.0), ([1.0, 2.0, 3.0, 4.0, 100.0], 1.0),
-    ([4.0, 1.0, 3.0, 2.0], 1.0),
-])
+@pytest.mark.parametrize(
+    "y, expected",
+    [
+        ([], 0.0),
+        ([7.0], 0.0),
+        ([1.0, 3.0], 1.0),
+        ([1.0, 2.0, 3.0, 4.0, 100.0], 1.0),
+        ([4.0, 1.0, 3.0, 2.0], 1.0),
+    ],
+)
 def test_mad_worked_values(y: list[float], expected: float) -> None:
     assert vc.mad(y) == expected
 
@@ -34,18 +40,23 @@ def test_mad_is_shift_invariant(y: np.ndarray, shift: float) -> None:
     assert vc.mad(y + shift) == pytest.approx(vc.mad(y), abs=1e-6)
 
 
-@pytest.mark.parametrize("yp, yt, eps, expected", [
-    ([0, 0, 0, 0], [0, 1, 2, 3], 1.0, 0.25),
-    ([0, 0, 0, 0], [5, 6, 7, 8], 1.0, 0.125),
-    ([1, 2, 3], [1, 2, 3], 0.5, 1.0),
-    ([1, 2, 3], [1, 2, 3], 0.0, 1 / 6),
-    ([1, 2, 3], [1, 2, 3], -1.0, 1 / 6),
-    ([1, 2, 3], [1, 2, 3], math.nan, 1 / 6),
-    ([math.nan, 2, 3], [1, 2, 3], 0.5, 2 / 3),
-    ([0, 0, 9, 9], [0, 0], 1.0, 1.0),
-], ids=["strict", "floor", "perfect", "eps0", "eps-neg", "eps-nan", "nan-diff", "yp-longer"])
-def test_compute_sr_worked_values(yp: list[float], yt: list[float], eps: float,
-                                  expected: float) -> None:
+@pytest.mark.parametrize(
+    "yp, yt, eps, expected",
+    [
+        ([0, 0, 0, 0], [0, 1, 2, 3], 1.0, 0.25),
+        ([0, 0, 0, 0], [5, 6, 7, 8], 1.0, 0.125),
+        ([1, 2, 3], [1, 2, 3], 0.5, 1.0),
+        ([1, 2, 3], [1, 2, 3], 0.0, 1 / 6),
+        ([1, 2, 3], [1, 2, 3], -1.0, 1 / 6),
+        ([1, 2, 3], [1, 2, 3], math.nan, 1 / 6),
+        ([math.nan, 2, 3], [1, 2, 3], 0.5, 2 / 3),
+        ([0, 0, 9, 9], [0, 0], 1.0, 1.0),
+    ],
+    ids=["strict", "floor", "perfect", "eps0", "eps-neg", "eps-nan", "nan-diff", "yp-longer"],
+)
+def test_compute_sr_worked_values(
+    yp: list[float], yt: list[float], eps: float, expected: float
+) -> None:
     assert vc.compute_sr(yp, yt, eps) == expected
 
 
@@ -64,17 +75,22 @@ def test_compute_sr_matches_numpy(rng: np.random.Generator) -> None:
 LN40 = math.log(40.0)
 
 
-@pytest.mark.parametrize("yp, yt, k, H, expected", [
-    ([1, 2, 3, 4], [1, 2, 3, 4], 0, 20, 0.0),
-    ([1, 2, 3, 4], [1, 2, 3, 4], 2, 20, 2 * LN40 / 4 * 2),
-    ([0, 0, 0, 0], [0, 1, 2, 3], 1, 20, LN40 / 4 - 4 * math.log(0.25)),
-    ([9, 9, 9, 9], [0, 1, 2, 3], 0, 20, -4 * math.log(1 / 8)),
-    ([1, 2, 3, 4], [1, 2, 3, 4], -3, 20, 0.0),
-    ([5, 5, 5, 5], [5, 5, 5, 5.3], 0, 20, 0.0),
-    ([5, 5, 5, 5], [5, 5, 5, 5.5], 0, 20, -4 * math.log(0.75)),
-], ids=["k0", "k2", "one-success", "no-success", "k-negative", "const-in-tol", "const-out"])
-def test_mdl_score_worked_values(yp: list[float], yt: list[float], k: int, H: int,
-                                 expected: float) -> None:
+@pytest.mark.parametrize(
+    "yp, yt, k, H, expected",
+    [
+        ([1, 2, 3, 4], [1, 2, 3, 4], 0, 20, 0.0),
+        ([1, 2, 3, 4], [1, 2, 3, 4], 2, 20, 2 * LN40 / 4 * 2),
+        ([0, 0, 0, 0], [0, 1, 2, 3], 1, 20, LN40 / 4 - 4 * math.log(0.25)),
+        ([9, 9, 9, 9], [0, 1, 2, 3], 0, 20, -4 * math.log(1 / 8)),
+        ([1, 2, 3, 4], [1, 2, 3, 4], -3, 20, 0.0),
+        ([5, 5, 5, 5], [5, 5, 5, 5.3], 0, 20, 0.0),
+        ([5, 5, 5, 5], [5, 5, 5, 5.5], 0, 20, -4 * math.log(0.75)),
+    ],
+    ids=["k0", "k2", "one-success", "no-success", "k-negative", "const-in-tol", "const-out"],
+)
+def test_mdl_score_worked_values(
+    yp: list[float], yt: list[float], k: int, H: int, expected: float
+) -> None:
     assert vc.mdl_score(yp, yt, k, H) == pytest.approx(expected, rel=1e-15)
     assert vc.mdl_score(yp, yt, k, H) == vc.mdl_score_reg(yp, yt, k, H, [1.0], [[7.0]], [[7.0]])
 
@@ -85,9 +101,14 @@ def test_mdl_score_default_H() -> None:
     assert vc.mdl_score(yp, yt, 1) == pytest.approx(6.467397, abs=1e-6)
 
 
-@pytest.mark.parametrize("k, H, check", [
-    (1, 0, lambda s: s == -math.inf), (1, -1, math.isnan), (0, 0, math.isfinite),
-])
+@pytest.mark.parametrize(
+    "k, H, check",
+    [
+        (1, 0, lambda s: s == -math.inf),
+        (1, -1, math.isnan),
+        (0, 0, math.isfinite),
+    ],
+)
 def test_mdl_score_special_resolutions(k: int, H: int, check) -> None:  # type: ignore[no-untyped-def]
     assert check(vc.mdl_score([0.0, 0.0], [0.0, 1.0], k, H))
 

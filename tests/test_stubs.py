@@ -13,13 +13,18 @@ ROOT = pathlib.Path(__file__).resolve().parents[1]
 
 
 def run(*args: str) -> subprocess.CompletedProcess[str]:
-    return subprocess.run([sys.executable, "-m", *args], cwd=ROOT, capture_output=True,
-                          text=True)
+    return subprocess.run([sys.executable, "-m", *args], cwd=ROOT, capture_output=True, text=True)
 
 
 def test_stubtest_agrees_with_runtime() -> None:
-    out = run("mypy.stubtest", "vexa_core", "--mypy-config-file", "pyproject.toml",
-              "--allowlist", "tests/stubtest_allowlist.txt")
+    out = run(
+        "mypy.stubtest",
+        "vexa_core",
+        "--mypy-config-file",
+        "pyproject.toml",
+        "--allowlist",
+        "tests/stubtest_allowlist.txt",
+    )
     assert out.returncode == 0, out.stdout + out.stderr
 
 

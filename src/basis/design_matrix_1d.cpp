@@ -7,8 +7,7 @@
 
 namespace vexa {
 
-Eigen::MatrixXd design_matrix_1d(int deg, const Eigen::VectorXd& x,
-                                 const Cancellation& cancel) {
+Eigen::MatrixXd design_matrix_1d(int deg, const Eigen::VectorXd& x, const Cancellation& cancel) {
     if (deg < 0) throw std::invalid_argument("deg < 0");
     const Eigen::Index n = x.size();
     const Eigen::Index p = static_cast<Eigen::Index>(deg) + 1;

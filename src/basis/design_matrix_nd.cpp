@@ -12,8 +12,7 @@ namespace {
 
 void check_design_nd_args(const MultiIndexList& multi_indices,
                           const std::vector<Eigen::VectorXd>& X_cols) {
-    if (X_cols.empty())
-        throw std::invalid_argument("X_cols has 0 entries but needs at least 1");
+    if (X_cols.empty()) throw std::invalid_argument("X_cols has 0 entries but needs at least 1");
     const Eigen::Index n = X_cols[0].size();
     for (std::size_t j = 1; j < X_cols.size(); ++j) {
         if (X_cols[j].size() < n) {

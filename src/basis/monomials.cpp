@@ -20,8 +20,7 @@ void check_row_args(int deg, int order) {
     if (deg < -1)
         throw std::invalid_argument("deg is " + std::to_string(deg) + " but must be at least -1");
     if (order < 0 || order > 2)
-        throw std::invalid_argument("order is " + std::to_string(order) +
-                                    " but must be 0, 1 or 2");
+        throw std::invalid_argument("order is " + std::to_string(order) + " but must be 0, 1 or 2");
 }
 
 }  // namespace

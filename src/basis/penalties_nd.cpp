@@ -112,8 +112,8 @@ PenaltiesND build_penalty_matrices_nd(const std::vector<int>& degrees, const Bou
     std::vector<DimensionGrams> grams;
     grams.reserve(d);
     for (std::size_t j = 0; j < d; ++j)
-        grams.push_back(dimension_grams(degrees[j], bounds[j].first, bounds[j].second,
-                                        n_grid_per_dim, cancel));
+        grams.push_back(
+            dimension_grams(degrees[j], bounds[j].first, bounds[j].second, n_grid_per_dim, cancel));
 
     // A derivative of higher order than a dimension's degree has an all-zero Gram
     // matrix, and with finite factors the whole term is zero: only the terms of

@@ -41,9 +41,8 @@ void require_square_penalty(const Eigen::MatrixXd& R, const char* name, Eigen::I
                             const std::string& source) {
     if (R.rows() != p || R.cols() != p) {
         throw std::invalid_argument(std::string(name) + " is " + std::to_string(R.rows()) + " x " +
-                                    std::to_string(R.cols()) + " but must be " +
-                                    std::to_string(p) + " x " + std::to_string(p) + " (" +
-                                    source + ")");
+                                    std::to_string(R.cols()) + " but must be " + std::to_string(p) +
+                                    " x " + std::to_string(p) + " (" + source + ")");
     }
 }
 

@@ -17,7 +17,8 @@ void advise_huge_pages(void* data, std::size_t bytes);
 template <typename Dense>
 Dense uninitialised(Eigen::Index rows, Eigen::Index cols) {
     Dense m(rows, cols);
-    advise_huge_pages(m.data(), sizeof(typename Dense::Scalar) * static_cast<std::size_t>(m.size()));
+    advise_huge_pages(m.data(),
+                      sizeof(typename Dense::Scalar) * static_cast<std::size_t>(m.size()));
     return m;
 }
 

@@ -6,8 +6,8 @@
 
 #include "common/penalty_terms.hpp"
 
-#include <Eigen/Core>
 #include <pybind11/pybind11.h>
+#include <Eigen/Core>
 
 #include <optional>
 

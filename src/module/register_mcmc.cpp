@@ -29,8 +29,7 @@ void register_mcmc(py::module_& m) {
         .def(py::init([](std::int32_t n_chains, std::int32_t n_warmup, std::int32_t n_deep,
                          std::int32_t n_elite, double step_size, std::int32_t H_piH,
                          std::uint64_t seed) {
-                 return TournamentMCMC{n_chains, n_warmup, n_deep, n_elite,
-                                       step_size, H_piH,    seed};
+                 return TournamentMCMC{n_chains, n_warmup, n_deep, n_elite, step_size, H_piH, seed};
              }),
              py::arg("n_chains") = 25, py::arg("n_warmup") = 200, py::arg("n_deep") = 2000,
              py::arg("n_elite") = 5, py::arg("step_size") = 0.05, py::arg("H_piH") = 20,

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <random>

@@ -10,8 +10,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <ostream>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -65,7 +65,8 @@ std::vector<vexa::ChainState> chains_at(const std::vector<std::vector<double>>& 
     std::vector<vexa::ChainState> chains;
     for (std::size_t i = 0; i < betas.size(); ++i) {
         Eigen::VectorXd b(static_cast<Eigen::Index>(betas[i].size()));
-        for (std::size_t j = 0; j < betas[i].size(); ++j) b[static_cast<Eigen::Index>(j)] = betas[i][j];
+        for (std::size_t j = 0; j < betas[i].size(); ++j)
+            b[static_cast<Eigen::Index>(j)] = betas[i][j];
         chains.push_back({b, static_cast<double>(i)});
     }
     return chains;
@@ -186,26 +187,27 @@ TEST_P(DeepSchedules, ParallelEqualsSequentialForEveryTeamSize) {
         c.penalties ? vexa::PenaltyTerms{&d.R1, &d.R2, 0.02, 0.001} : vexa::PenaltyTerms{};
     const TeamSize restore;
     omp_set_num_threads(1);
-    const vexa::MCMCResult reference = c.settings.fit(d.X, d.y, terms, vexa::DeepSchedule::sequential);
+    const vexa::MCMCResult reference =
+        c.settings.fit(d.X, d.y, terms, vexa::DeepSchedule::sequential);
     for (int threads : {1, 2, 3, 4}) {
         omp_set_num_threads(threads);
         SCOPED_TRACE("threads " + std::to_string(threads));
         expect_identical(c.settings.fit(d.X, d.y, terms, vexa::DeepSchedule::parallel), reference);
-        expect_identical(c.settings.fit(d.X, d.y, terms, vexa::DeepSchedule::sequential), reference);
+        expect_identical(c.settings.fit(d.X, d.y, terms, vexa::DeepSchedule::sequential),
+                         reference);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, DeepSchedules,
-    ::testing::Values(
-        FitCase{"penalized", {9, 40, 120, 5, 0.05, 20, 42u}, true},
-        // Without penalties energies take few values, so runs often tie.
-        FitCase{"discrete_energies", {9, 20, 150, 6, 0.08, 20, 7u}, false},
-        FitCase{"large_elite", {6, 10, 80, 20, 0.05, 20, 3u}, true},
-        FitCase{"single_member", {6, 10, 80, 0, 0.05, 20, 3u}, true},
-        FitCase{"no_deep_steps", {6, 10, 0, 4, 0.05, 20, 3u}, true},
-        FitCase{"negative_deep_steps", {6, 10, -5, 4, 0.05, 20, 3u}, true},
-        FitCase{"seed_wraps", {5, 10, 60, 3, 0.05, 20, 18446744073709551615u}, true}),
+    ::testing::Values(FitCase{"penalized", {9, 40, 120, 5, 0.05, 20, 42u}, true},
+                      // Without penalties energies take few values, so runs often tie.
+                      FitCase{"discrete_energies", {9, 20, 150, 6, 0.08, 20, 7u}, false},
+                      FitCase{"large_elite", {6, 10, 80, 20, 0.05, 20, 3u}, true},
+                      FitCase{"single_member", {6, 10, 80, 0, 0.05, 20, 3u}, true},
+                      FitCase{"no_deep_steps", {6, 10, 0, 4, 0.05, 20, 3u}, true},
+                      FitCase{"negative_deep_steps", {6, 10, -5, 4, 0.05, 20, 3u}, true},
+                      FitCase{"seed_wraps", {5, 10, 60, 3, 0.05, 20, 18446744073709551615u}, true}),
     [](const ::testing::TestParamInfo<FitCase>& test) { return test.param.name; });
 
 TEST(DeepPhase, LaterMembersAndStartTemperaturesMatter) {

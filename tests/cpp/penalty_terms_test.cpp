@@ -12,9 +12,8 @@ namespace {
 // The names of the penalties for_each_used visits, in order.
 std::vector<std::string> visited(const vexa::PenaltyTerms& terms) {
     std::vector<std::string> names;
-    terms.for_each_used([&](const Eigen::MatrixXd&, double, const char* name) {
-        names.emplace_back(name);
-    });
+    terms.for_each_used(
+        [&](const Eigen::MatrixXd&, double, const char* name) { names.emplace_back(name); });
     return names;
 }
 

@@ -33,8 +33,9 @@ def derivative_vander(x: np.ndarray, deg: int, order: int) -> np.ndarray:
     return factor * x[:, None] ** power
 
 
-def smoothness_penalty_matrices_1d(deg: int, x_min: float, x_max: float,
-                                   n_grid: int = 600) -> tuple[np.ndarray, np.ndarray]:
+def smoothness_penalty_matrices_1d(
+    deg: int, x_min: float, x_max: float, n_grid: int = 600
+) -> tuple[np.ndarray, np.ndarray]:
     h = (x_max - x_min) / (n_grid - 1)
     x = np.arange(n_grid) * h + x_min
     d1 = derivative_vander(x, deg, 1)
@@ -42,9 +43,9 @@ def smoothness_penalty_matrices_1d(deg: int, x_min: float, x_max: float,
     return h * d1.T @ d1, h * d2.T @ d2
 
 
-def build_penalty_matrices_nd(degrees: list[int], bounds: list[tuple[float, float]],
-                              n_grid_per_dim: int = 30
-                              ) -> tuple[np.ndarray, np.ndarray, list[list[int]]]:
+def build_penalty_matrices_nd(
+    degrees: list[int], bounds: list[tuple[float, float]], n_grid_per_dim: int = 30
+) -> tuple[np.ndarray, np.ndarray, list[list[int]]]:
     """Brute force over the full tensor grid: the gradient and Hessian of every
     tensor monomial at every grid point, w * B^T B summed."""
     d = len(degrees)
@@ -81,9 +82,15 @@ def ols(X: np.ndarray, y: np.ndarray) -> np.ndarray:
     return np.linalg.lstsq(X, y, rcond=None)[0]
 
 
-def fit_regularized_linear(Phi: np.ndarray, y: np.ndarray, R1: np.ndarray | None = None,
-                           R2: np.ndarray | None = None, gamma1: float = 0.0,
-                           gamma2: float = 0.0, ridge: float = 1e-10) -> np.ndarray:
+def fit_regularized_linear(
+    Phi: np.ndarray,
+    y: np.ndarray,
+    R1: np.ndarray | None = None,
+    R2: np.ndarray | None = None,
+    gamma1: float = 0.0,
+    gamma2: float = 0.0,
+    ridge: float = 1e-10,
+) -> np.ndarray:
     n, p = y.size, Phi.shape[1]
     A = Phi.T @ Phi + ridge * np.eye(p)
     if R1 is not None and gamma1 != 0.0:

@@ -41,34 +41,35 @@ vectorised transcendental functions.
 from __future__ import annotations
 
 import math
-from typing import Callable, NamedTuple, Optional
+from collections.abc import Callable
+from typing import NamedTuple
 
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 __all__ = [
     "MT19937_64",
-    "NormalSource",
     "GibbsTuple",
-    "ilogb",
-    "scalbn",
-    "mad",
-    "compute_sr",
-    "sr_eps",
-    "predict",
-    "matvec",
-    "eigen_sum",
-    "eigen_dot",
-    "quad_penalty",
-    "mdl_score_core",
-    "gibbs_entropy",
+    "NormalSource",
     "accept",
-    "make_chain_energy",
-    "warmup_chains",
-    "rank_chains",
-    "select_elite",
+    "compute_sr",
     "deep_phase",
+    "eigen_dot",
+    "eigen_sum",
+    "gibbs_entropy",
+    "ilogb",
+    "mad",
+    "make_chain_energy",
+    "matvec",
+    "mdl_score_core",
+    "predict",
+    "quad_penalty",
+    "rank_chains",
+    "scalbn",
+    "select_elite",
+    "sr_eps",
     "tournament_fit",
+    "warmup_chains",
 ]
 
 Vector = NDArray[np.float64]
@@ -93,7 +94,7 @@ class MT19937_64:
     _LOWER = np.uint64(0x7FFFFFFF)
     _UNIFORM_SCALE = 2.0**-53  # 1.1102230246251565e-16
 
-    __slots__ = ("_mt", "_raw", "_uni", "_pos")
+    __slots__ = ("_mt", "_pos", "_raw", "_uni")
 
     def __init__(self, seed: int = 5489) -> None:
         mt = [0] * self._N
@@ -164,7 +165,7 @@ _LN4 = 1.3862943611198906
 class NormalSource:
     """Polar-method normal draws with a one-value cache, tied to one stream."""
 
-    __slots__ = ("stream", "_has", "_cached")
+    __slots__ = ("_cached", "_has", "stream")
 
     def __init__(self, stream: MT19937_64) -> None:
         self.stream = stream
@@ -363,9 +364,9 @@ def mdl_score_core(
     k: int,
     H: int,
     eps: float,
-    beta: Optional[ArrayLike] = None,
-    R1: Optional[ArrayLike] = None,
-    R2: Optional[ArrayLike] = None,
+    beta: ArrayLike | None = None,
+    R1: ArrayLike | None = None,
+    R2: ArrayLike | None = None,
     gamma1: float = 0.0,
     gamma2: float = 0.0,
     *,
@@ -464,7 +465,7 @@ def _distance(a: Vector, b: Vector, exact: bool) -> float:
     return float(np.linalg.norm(d))
 
 
-def _penalty_matrix(R: Optional[ArrayLike], gamma: float, name: str, p: int) -> Optional[Vector]:
+def _penalty_matrix(R: ArrayLike | None, gamma: float, name: str, p: int) -> Vector | None:
     """The penalty matrix when it will be read (present and weight not 0.0), else None."""
     if R is None or gamma == 0.0:  # a NaN weight counts as non-zero
         return None
@@ -477,8 +478,8 @@ def _penalty_matrix(R: Optional[ArrayLike], gamma: float, name: str, p: int) -> 
 def make_chain_energy(
     X: ArrayLike,
     y: ArrayLike,
-    R1: Optional[ArrayLike] = None,
-    R2: Optional[ArrayLike] = None,
+    R1: ArrayLike | None = None,
+    R2: ArrayLike | None = None,
     gamma1: float = 0.0,
     gamma2: float = 0.0,
     H_piH: int = 20,
@@ -599,8 +600,8 @@ def deep_phase(
 def tournament_fit(
     X: ArrayLike,
     y: ArrayLike,
-    R1: Optional[ArrayLike] = None,
-    R2: Optional[ArrayLike] = None,
+    R1: ArrayLike | None = None,
+    R2: ArrayLike | None = None,
     gamma1: float = 0.0,
     gamma2: float = 0.0,
     *,
