@@ -10,6 +10,7 @@
 // The macro's entry point is renamed so that the one below runs first.
 #define PyInit_vexa_core vexa_core_pybind11_entry
 PYBIND11_MODULE(vexa_core, m) {
+    vexa::module::require_main_interpreter();
     m.doc() = "VEXA-P performans-kritik cekirdegi (C++/Eigen).";
     vexa::guard_thread_team_across_fork();
     vexa::module::register_stats(m);
