@@ -57,18 +57,11 @@ def stop_cluster(cluster: Any, client: Any) -> None:
 
 def start_cluster(workers: int) -> tuple[Any, Any]:
     import cloudpickle
-    from dask.distributed import Client, LocalCluster
+    from dask.distributed import Client
 
     # The workers cannot import the example by name: its functions travel by value.
     cloudpickle.register_pickle_by_value(many_fits)
-    cluster = LocalCluster(
-        host="127.0.0.1",
-        n_workers=workers,
-        threads_per_worker=1,
-        processes=True,
-        dashboard_address=None,
-        env={"OMP_NUM_THREADS": "1"},
-    )
+    cluster = many_fits.local_cluster(workers)
     client = Client(cluster)
     client.run(many_fits.load_module)
     return cluster, client

@@ -20,6 +20,7 @@ from collections.abc import Callable, Iterator
 from concurrent.futures import ProcessPoolExecutor
 from contextlib import contextmanager
 from functools import partial
+from typing import Any
 
 import numpy as np
 import numpy.typing as npt
@@ -94,19 +95,11 @@ def fit_on_dask(
     Without an address a LocalCluster of `workers` single-threaded worker processes
     starts on 127.0.0.1 and stops afterwards; with one, the fits go to that running
     cluster. The time to start a local cluster is reported apart from the fits."""
-    from dask.distributed import Client, LocalCluster
+    from dask.distributed import Client
 
     start = time.perf_counter()
     if address is None:
-        # Every worker process gets OMP_NUM_THREADS=1 before it loads the module.
-        cluster = LocalCluster(
-            host="127.0.0.1",
-            n_workers=workers,
-            threads_per_worker=1,
-            processes=True,
-            dashboard_address=None,
-            env={"OMP_NUM_THREADS": "1"},
-        )
+        cluster = local_cluster(workers)
         client = Client(cluster)
     else:
         cluster = None
@@ -127,6 +120,21 @@ def fit_on_dask(
         client.close()
         if cluster is not None:
             cluster.close()
+
+
+def local_cluster(workers: int) -> Any:
+    """A Dask LocalCluster on 127.0.0.1 of `workers` single-threaded worker processes;
+    every worker gets OMP_NUM_THREADS=1 before it loads the module."""
+    from dask.distributed import LocalCluster
+
+    return LocalCluster(
+        host="127.0.0.1",
+        n_workers=workers,
+        threads_per_worker=1,
+        processes=True,
+        dashboard_address=None,
+        env={"OMP_NUM_THREADS": "1"},
+    )
 
 
 def load_module() -> str:
