@@ -13,6 +13,7 @@ import pytest
 
 import vexa_core
 from oracles import reference_tournament as ref
+from oracles.problems import line_data
 
 GIBBS_FIELDS = ("H", "Hmax", "He", "r_heat", "var_E", "T")
 
@@ -193,18 +194,6 @@ def test_without_deep_steps_the_best_chain_is_returned():
 
 
 # --- whole fits against the compiled sampler --------------------------------------
-
-
-def line_data(p, seed=5, n=40):
-    """y close to 0.8 x on [-1, 1], x in the first of p columns; R1 random, R2 the identity."""
-    rng = np.random.default_rng(seed)
-    x = np.linspace(-1.0, 1.0, n)
-    X = np.zeros((n, p))
-    if p:
-        X[:, 0] = x
-    y = 0.8 * x + 0.1 * rng.normal(size=n)
-    A = rng.normal(size=(p, p))
-    return X, y, A @ A.T / max(p, 1), np.eye(p)
 
 
 def topup_data():

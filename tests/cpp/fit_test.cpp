@@ -1,5 +1,7 @@
 #include "fit/ldlt_solve.hpp"
 
+#include "random_matrix.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,14 +9,6 @@
 #include <random>
 
 namespace {
-
-Eigen::MatrixXd random_matrix(Eigen::Index rows, Eigen::Index cols, std::mt19937_64& gen) {
-    std::normal_distribution<double> normal;
-    Eigen::MatrixXd M(rows, cols);
-    for (Eigen::Index j = 0; j < cols; ++j)
-        for (Eigen::Index i = 0; i < rows; ++i) M(i, j) = normal(gen);
-    return M;
-}
 
 // Bit-for-bit agreement with Eigen's own solve wherever no pivot is NaN: positive
 // definite, indefinite, and semi-definite systems with exact zero pivots.

@@ -7,6 +7,8 @@
 #include "kernels/success_count.hpp"
 #include "mcmc/tournament_mcmc.hpp"
 
+#include "random_matrix.hpp"
+
 #include <gtest/gtest.h>
 #include <omp.h>
 
@@ -29,14 +31,6 @@ std::vector<SimdPath> supported_paths() {
 }
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-Eigen::MatrixXd random_matrix(Eigen::Index rows, Eigen::Index cols, std::mt19937_64& gen) {
-    std::normal_distribution<double> normal;
-    Eigen::MatrixXd M(rows, cols);
-    for (Eigen::Index j = 0; j < cols; ++j)
-        for (Eigen::Index i = 0; i < rows; ++i) M(i, j) = normal(gen);
-    return M;
-}
 
 TEST(SimdPath, WidestIsSupportedAndBaselineAlwaysIs) {
     EXPECT_TRUE(vexa::simd_path_supported(SimdPath::baseline));
