@@ -244,6 +244,29 @@ def test_unconvertible_penalty_raises_runtime_error(R1: object, R2: object, show
     assert str(info.value).startswith(f"Unable to cast Python instance of type <class '{shown}'>")
 
 
+@pytest.mark.parametrize(
+    "layout",
+    [
+        lambda P: np.ascontiguousarray(P),
+        lambda P: np.repeat(P, 2, axis=0)[::2],
+        lambda P: np.repeat(P, 2, axis=1)[:, ::2],
+        lambda P: np.ascontiguousarray(P[::-1])[::-1],
+        lambda P: P.astype(np.float32).astype(np.float64).tolist(),
+    ],
+    ids=["C-order", "every-other-row", "every-other-column", "negative-strides", "list"],
+)
+def test_every_layout_of_phi_gives_the_same_bits(
+    rng: np.random.Generator, layout: Callable[[np.ndarray], object]
+) -> None:
+    # Phi is read where it lies in any layout: the sums may not depend on how it is stored.
+    Phi = np.asfortranarray(rng.normal(size=(2500, 9)).astype(np.float32).astype(np.float64))
+    y, R = rng.normal(size=2500), spd(rng, 9)
+    expected = vc.fit_regularized_linear(Phi, y, R, R, 1e-3, 1e-4)
+    np.testing.assert_array_equal(
+        vc.fit_regularized_linear(layout(Phi), y, R, R, 1e-3, 1e-4), expected
+    )
+
+
 # --- empty designs and shape errors -------------------------------------------------------
 
 

@@ -28,10 +28,9 @@ void require_same_entries(Eigen::Index have, const char* name, Eigen::Index need
     if (have != need) throw_entries(have, name, need, other);
 }
 
-void require_rows(const Eigen::MatrixXd& M, const char* name, Eigen::Index need,
-                  const char* other) {
-    if (M.rows() != need) {
-        throw std::invalid_argument(std::string(name) + " has " + std::to_string(M.rows()) +
+void require_rows(Eigen::Index rows, const char* name, Eigen::Index need, const char* other) {
+    if (rows != need) {
+        throw std::invalid_argument(std::string(name) + " has " + std::to_string(rows) +
                                     " rows but " + other + " has " + std::to_string(need) +
                                     " entries");
     }

@@ -18,7 +18,8 @@ void require_same_entries(Eigen::Index have, const char* name, Eigen::Index need
 
 // "<name> has <rows> rows but <other> has <need> entries" when rows != need:
 // a design matrix must have one row per observation.
-void require_rows(const Eigen::MatrixXd& M, const char* name, Eigen::Index need, const char* other);
+// It takes the row count rather than the matrix, so that no Ref or Map is copied to ask.
+void require_rows(Eigen::Index rows, const char* name, Eigen::Index need, const char* other);
 
 // A penalty that will be read must be p x p; `source` says where p comes from,
 // e.g. "beta gives p = 4", giving "R1 is 3 x 3 but must be 4 x 4 (beta gives p = 4)".

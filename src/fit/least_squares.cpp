@@ -1,7 +1,6 @@
 #include "fit/least_squares.hpp"
 
 #include "common/checks.hpp"
-#include "common/huge_pages.hpp"
 
 #include <Eigen/QR>
 #include <Eigen/SVD>
@@ -25,8 +24,8 @@ Eigen::VectorXd svd_solve(const Eigen::MatrixXd& A, const Eigen::VectorXd& b) {
 
 }  // namespace
 
-Eigen::VectorXd ols(const Eigen::MatrixXd& X, const Eigen::VectorXd& y) {
-    require_rows(X, "X", y.size(), "y");
+Eigen::VectorXd ols(Eigen::MatrixXd X, const Eigen::VectorXd& y) {
+    require_rows(X.rows(), "X", y.size(), "y");
     const Eigen::Index n = X.rows();
     const Eigen::Index p = X.cols();
     require_allocatable(p, 1);
@@ -38,9 +37,8 @@ Eigen::VectorXd ols(const Eigen::MatrixXd& X, const Eigen::VectorXd& y) {
     // factor R carries the singular values and right vectors of X, so solving
     // R beta = (Q^T y)[0:p] gives the same minimum-norm solution with the same
     // rank threshold, at a fraction of the cost of bidiagonalising all n rows.
-    Eigen::MatrixXd factors = advised_copy(X);
-    const Eigen::HouseholderQR<Eigen::Ref<Eigen::MatrixXd>> qr(factors);
-    const Eigen::MatrixXd R = factors.topRows(p).triangularView<Eigen::Upper>();
+    const Eigen::HouseholderQR<Eigen::Ref<Eigen::MatrixXd>> qr(X);
+    const Eigen::MatrixXd R = X.topRows(p).triangularView<Eigen::Upper>();
     const Eigen::VectorXd Qty = qr.householderQ().adjoint() * y;
     return svd_solve(R, Qty.head(p));
 }

@@ -10,6 +10,8 @@ namespace vexa {
 // rank-deficient and wide (p > n) designs solve without error. XᵀX is never
 // formed. An empty design gives the zero vector; a design with a non-finite
 // entry gives NaN in every component. ValueError when X rows != len(y).
-Eigen::VectorXd ols(const Eigen::MatrixXd& X, const Eigen::VectorXd& y);
+// X is taken by value and factored in place: a caller that moves its matrix in
+// saves the copy of n x p doubles.
+Eigen::VectorXd ols(Eigen::MatrixXd X, const Eigen::VectorXd& y);
 
 }  // namespace vexa

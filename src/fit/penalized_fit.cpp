@@ -7,15 +7,17 @@
 #include <Eigen/Cholesky>
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace vexa {
 
-Eigen::VectorXd fit_regularized_linear(const Eigen::MatrixXd& Phi, const Eigen::VectorXd& y,
+Eigen::VectorXd fit_regularized_linear(const StridedMatrix& Phi,
+                                       const Eigen::Ref<const Eigen::VectorXd>& y,
                                        const PenaltyTerms& terms, double ridge, SimdPath path) {
     const Eigen::Index p = Phi.cols();
     const Eigen::Index n = y.size();
-    require_rows(Phi, "Phi", n, "y");
+    require_rows(Phi.rows(), "Phi", n, "y");
     check_penalty_shapes(terms, p, "Phi");
     require_allocatable(p, p);
     // No coefficients: nothing to form or solve.
@@ -32,9 +34,12 @@ Eigen::VectorXd fit_regularized_linear(const Eigen::MatrixXd& Phi, const Eigen::
     Eigen::MatrixXd products = Eigen::MatrixXd::Zero(m, m);
     std::vector<double> work(static_cast<std::size_t>(cross_products_work(m)));
     std::vector<const double*> columns(static_cast<std::size_t>(m));
-    for (Eigen::Index j = 0; j < p; ++j) columns[static_cast<std::size_t>(j)] = Phi.col(j).data();
+    std::vector<std::int64_t> row_steps(static_cast<std::size_t>(m), Phi.rowStride());
+    for (Eigen::Index j = 0; j < p; ++j)
+        columns[static_cast<std::size_t>(j)] = Phi.data() + j * Phi.colStride();
     columns[static_cast<std::size_t>(p)] = y.data();
-    cross_products(columns.data(), m, n, products.data(), work.data(), path);
+    row_steps[static_cast<std::size_t>(p)] = 1;
+    cross_products(columns.data(), row_steps.data(), m, n, products.data(), work.data(), path);
 
     Eigen::MatrixXd A = products.topLeftCorner(p, p);
     A.diagonal().array() += ridge;

@@ -16,7 +16,12 @@ namespace vexa {
 // with the zero-pivot rule of ldlt_solve; a singular system is not an error.
 // ValueError for mismatched shapes, MemoryError when p x p cannot be allocated.
 // PhiᵀPhi and Phiᵀy are formed on `path`; every path gives the same bits.
-Eigen::VectorXd fit_regularized_linear(const Eigen::MatrixXd& Phi, const Eigen::VectorXd& y,
+// Phi is read where it lies, in any layout (column-major, row-major or strided),
+// and never copied.
+using StridedMatrix =
+    Eigen::Ref<const Eigen::MatrixXd, 0, Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic>>;
+Eigen::VectorXd fit_regularized_linear(const StridedMatrix& Phi,
+                                       const Eigen::Ref<const Eigen::VectorXd>& y,
                                        const PenaltyTerms& terms, double ridge,
                                        SimdPath path = widest_simd_path());
 

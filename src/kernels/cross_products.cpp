@@ -19,6 +19,10 @@ constexpr std::int64_t kGridStep = 4;
 // Rows taken per sweep over the tiles: a block of all columns stays in L2.
 constexpr std::int64_t kRowBlock = 1024;
 constexpr std::int64_t kLanes = 8;
+// Distance between gathered columns: one cache line more than a row block, so
+// that the columns of one row fall into different cache sets (at a power of two
+// apart they would all compete for one set).
+constexpr std::int64_t kGatherStride = kRowBlock + 8;
 // Below this many products a second thread costs more than it saves.
 constexpr double kParallelProducts = 4e6;
 
@@ -59,8 +63,8 @@ using TileStep = void (*)(const double* const*, std::int64_t, std::int64_t, std:
 
 std::int64_t cross_products_work(std::int64_t m) { return padded(m) * padded(m) * kLanes; }
 
-void cross_products(const double* const* columns, std::int64_t m, std::int64_t n, double* out,
-                    double* work, SimdPath path) {
+void cross_products(const double* const* columns, const std::int64_t* row_steps, std::int64_t m,
+                    std::int64_t n, double* out, double* work, SimdPath path) {
     if (m <= 0) return;
     if (!simd_path_supported(path))
         throw std::invalid_argument(std::string("this CPU does not support the ") +
@@ -83,6 +87,13 @@ void cross_products(const double* const* columns, std::int64_t m, std::int64_t n
         for (std::int64_t k0 = 0; k0 <= j0; k0 += T) tiles.insert(tiles.end(), {j0, k0});
     const std::int64_t count = static_cast<std::int64_t>(tiles.size() / 2);
 
+    // The strided columns, and the buffer their current block of rows is gathered into.
+    std::vector<std::int64_t> strided;
+    for (std::int64_t j = 0; j < m; ++j)
+        if (row_steps && row_steps[j] != 1) strided.push_back(j);
+    const std::int64_t gathered = static_cast<std::int64_t>(strided.size());
+    std::vector<double> block(static_cast<std::size_t>(gathered > 0 ? m * kGatherStride : 0));
+
     // Every tile is advanced by one thread through all row blocks in row order
     // (the static schedule gives a tile the same thread in every block), so
     // the sums are the same for every team size. Row blocks are multiples of
@@ -90,12 +101,31 @@ void cross_products(const double* const* columns, std::int64_t m, std::int64_t n
     const bool parallel =
         static_cast<double>(n) * static_cast<double>(count * T * T) >= kParallelProducts;
 #pragma omp parallel if (parallel)
-    for (std::int64_t r0 = 0; r0 < n; r0 += kRowBlock) {
-        const std::int64_t r1 = std::min(n, r0 + kRowBlock);
+    {
+        std::vector<const double*> block_columns(static_cast<std::size_t>(m));
+        for (std::int64_t r0 = 0; r0 < n; r0 += kRowBlock) {
+            const std::int64_t r1 = std::min(n, r0 + kRowBlock);
+            if (gathered > 0) {
+                // Row by row, so that a row-major matrix is read along its rows.
+#pragma omp for schedule(static)
+                for (std::int64_t i = r0; i < r1; ++i)
+                    for (std::int64_t j : strided)
+                        block[static_cast<std::size_t>(j * kGatherStride + i - r0)] =
+                            columns[j][i * row_steps[j]];
+            }
+            for (std::int64_t j = 0; j < m; ++j)
+                block_columns[static_cast<std::size_t>(j)] = row_steps && row_steps[j] != 1
+                                                                 ? block.data() + j * kGatherStride
+                                                                 : columns[j] + r0;
 #pragma omp for schedule(static) nowait
-        for (std::int64_t t = 0; t < count; ++t)
-            step(columns, m, tiles[static_cast<std::size_t>(2 * t)],
-                 tiles[static_cast<std::size_t>(2 * t + 1)], r0, r1, work);
+            for (std::int64_t t = 0; t < count; ++t)
+                step(block_columns.data(), m, tiles[static_cast<std::size_t>(2 * t)],
+                     tiles[static_cast<std::size_t>(2 * t + 1)], 0, r1 - r0, work);
+            // The next block may not be gathered while a tile still reads this one.
+            if (gathered > 0) {
+#pragma omp barrier
+            }
+        }
     }
 
     for (std::int64_t k = 0; k < m; ++k)
@@ -107,9 +137,9 @@ void cross_products(const double* const* columns, std::int64_t m, std::int64_t n
         }
 }
 
-void cross_products(const double* const* columns, std::int64_t m, std::int64_t n, double* out,
-                    double* work) {
-    cross_products(columns, m, n, out, work, widest_simd_path());
+void cross_products(const double* const* columns, const std::int64_t* row_steps, std::int64_t m,
+                    std::int64_t n, double* out, double* work) {
+    cross_products(columns, row_steps, m, n, out, work, widest_simd_path());
 }
 
 }  // namespace vexa

@@ -8,18 +8,23 @@
 
 namespace vexa {
 
-// out(j, k) = sum_i columns[j][i] * columns[k][i] for k <= j < m, the lower
-// triangle of the m x m column-major `out` (its other entries are left alone).
-// Each column has n entries. The sum is the same on every path: row i goes to
+// out(j, k) = sum_i x_j[i] * x_k[i] for k <= j < m, the lower triangle of the
+// m x m column-major `out` (its other entries are left alone). Column j has n
+// entries, x_j[i] = columns[j][i * row_steps[j]]: a column of a column-major
+// matrix has step 1, one of a row-major matrix the row length. A null
+// `row_steps` means step 1 for every column. Strided columns are gathered a block
+// of rows at a time into contiguous buffers, so that a row-major design is read
+// once and never copied whole. The sum is the same on every path and for every
+// layout: row i goes to
 // lane i mod 8, each lane adds its rows' products in row order starting from
 // 0.0 (rounded products, no fused multiply-add), and the eight lanes are added
 // in one fixed tree. `work` holds at least cross_products_work(m) doubles.
-void cross_products(const double* const* columns, std::int64_t m, std::int64_t n, double* out,
-                    double* work, SimdPath path);
+void cross_products(const double* const* columns, const std::int64_t* row_steps, std::int64_t m,
+                    std::int64_t n, double* out, double* work, SimdPath path);
 
 // The same on the widest path this CPU supports.
-void cross_products(const double* const* columns, std::int64_t m, std::int64_t n, double* out,
-                    double* work);
+void cross_products(const double* const* columns, const std::int64_t* row_steps, std::int64_t m,
+                    std::int64_t n, double* out, double* work);
 
 // Doubles of work space that cross_products needs for m columns.
 std::int64_t cross_products_work(std::int64_t m);

@@ -20,7 +20,7 @@ namespace {
 
 void check_arguments(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
                      const PenaltyTerms& terms) {
-    require_rows(X, "X", y.size(), "y");
+    require_rows(X.rows(), "X", y.size(), "y");
     // The coefficient count is the score's k, a 32-bit int.
     if (X.cols() > std::numeric_limits<int>::max())
         throw std::invalid_argument("X has " + std::to_string(X.cols()) + " columns but at most " +

@@ -1,20 +1,27 @@
 #include "fit/least_squares.hpp"
 #include "fit/penalized_fit.hpp"
+#include "module/matrix_view_argument.hpp"
 #include "module/penalty_arguments.hpp"
 #include "module/registrations.hpp"
+
+#include <utility>
 
 namespace py = pybind11;
 
 namespace vexa::module {
 
 void register_fit(py::module_& m) {
-    m.def("ols", &vexa::ols, py::arg("X"), py::arg("y"));
+    // The argument's converted copy is moved into ols, which factors it in place.
+    m.def(
+        "ols",
+        [](Eigen::MatrixXd X, const Eigen::VectorXd& y) { return vexa::ols(std::move(X), y); },
+        py::arg("X"), py::arg("y"));
     m.def(
         "fit_regularized_linear",
-        [](const Eigen::MatrixXd& Phi, const Eigen::VectorXd& y, const py::object& R1,
+        [](const MatrixViewArgument& Phi, const Eigen::VectorXd& y, const py::object& R1,
            const py::object& R2, double gamma1, double gamma2, double ridge) {
             const PenaltyArguments penalties(R1, R2, gamma1, gamma2);
-            return vexa::fit_regularized_linear(Phi, y, penalties.terms(), ridge);
+            return vexa::fit_regularized_linear(Phi.view(), y, penalties.terms(), ridge);
         },
         py::arg("Phi"), py::arg("y"), py::arg("R1") = py::none(), py::arg("R2") = py::none(),
         py::arg("gamma1") = 0.0, py::arg("gamma2") = 0.0, py::arg("ridge") = 1e-10);

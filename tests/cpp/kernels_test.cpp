@@ -142,7 +142,7 @@ TEST_P(CrossProducts, EveryPathFollowsTheLaneRule) {
     for (SimdPath path : supported_paths()) {
         SCOPED_TRACE(vexa::simd_path_name(path));
         Eigen::MatrixXd out = Eigen::MatrixXd::Constant(m, m, -7.0);
-        vexa::cross_products(columns.data(), m, n, out.data(), work.data(), path);
+        vexa::cross_products(columns.data(), nullptr, m, n, out.data(), work.data(), path);
         for (Eigen::Index k = 0; k < m; ++k)
             for (Eigen::Index j = 0; j < m; ++j) {
                 const double expected = j >= k ? lane_rule(columns[static_cast<std::size_t>(j)],
@@ -150,6 +150,33 @@ TEST_P(CrossProducts, EveryPathFollowsTheLaneRule) {
                                                : -7.0;
                 ASSERT_TRUE(same_bits(out(j, k), expected)) << "entry " << j << ", " << k;
             }
+    }
+}
+
+// A row-major copy, and every other column strided, gives the bits of the
+// contiguous columns: only where the entries are read from changes.
+TEST_P(CrossProducts, StridedColumnsGiveTheSameBits) {
+    const auto [n, m] = GetParam();
+    std::mt19937_64 gen(static_cast<std::uint64_t>(n * 13 + m));
+    const Eigen::MatrixXd C = random_matrix(n, m, gen);
+    const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> R = C;
+    std::vector<const double*> contiguous, mixed;
+    std::vector<std::int64_t> steps;
+    for (Eigen::Index j = 0; j < m; ++j) {
+        contiguous.push_back(C.col(j).data());
+        mixed.push_back(j % 2 == 0 ? R.data() + j : C.col(j).data());
+        steps.push_back(j % 2 == 0 ? m : 1);
+    }
+    std::vector<double> work(static_cast<std::size_t>(vexa::cross_products_work(m)));
+    for (SimdPath path : supported_paths()) {
+        SCOPED_TRACE(vexa::simd_path_name(path));
+        Eigen::MatrixXd expected = Eigen::MatrixXd::Zero(m, m);
+        Eigen::MatrixXd out = Eigen::MatrixXd::Zero(m, m);
+        vexa::cross_products(contiguous.data(), nullptr, m, n, expected.data(), work.data(), path);
+        vexa::cross_products(mixed.data(), steps.data(), m, n, out.data(), work.data(), path);
+        for (Eigen::Index k = 0; k < m; ++k)
+            for (Eigen::Index j = k; j < m; ++j)
+                ASSERT_TRUE(same_bits(out(j, k), expected(j, k))) << "entry " << j << ", " << k;
     }
 }
 
@@ -171,7 +198,7 @@ TEST(CrossProducts, SameBitsForEveryTeamSize) {
     for (int threads : {1, 2, 3}) {
         omp_set_num_threads(threads);
         Eigen::MatrixXd out = Eigen::MatrixXd::Zero(m, m);
-        vexa::cross_products(columns.data(), m, n, out.data(), work.data());
+        vexa::cross_products(columns.data(), nullptr, m, n, out.data(), work.data());
         for (Eigen::Index k = 0; k < m; ++k)
             for (Eigen::Index j = k; j < m; ++j)
                 ASSERT_TRUE(
