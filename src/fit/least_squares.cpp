@@ -1,8 +1,8 @@
 #include "fit/least_squares.hpp"
 
 #include "common/checks.hpp"
+#include "fit/tall_qr.hpp"
 
-#include <Eigen/QR>
 #include <Eigen/SVD>
 
 #include <limits>
@@ -24,7 +24,7 @@ Eigen::VectorXd svd_solve(const Eigen::MatrixXd& A, const Eigen::VectorXd& b) {
 
 }  // namespace
 
-Eigen::VectorXd ols(Eigen::MatrixXd X, const Eigen::VectorXd& y) {
+Eigen::VectorXd ols(const StridedMatrix& X, const Eigen::VectorXd& y, const Cancellation& cancel) {
     require_rows(X.rows(), "X", y.size(), "y");
     const Eigen::Index n = X.rows();
     const Eigen::Index p = X.cols();
@@ -37,10 +37,8 @@ Eigen::VectorXd ols(Eigen::MatrixXd X, const Eigen::VectorXd& y) {
     // factor R carries the singular values and right vectors of X, so solving
     // R beta = (Q^T y)[0:p] gives the same minimum-norm solution with the same
     // rank threshold, at a fraction of the cost of bidiagonalising all n rows.
-    const Eigen::HouseholderQR<Eigen::Ref<Eigen::MatrixXd>> qr(X);
-    const Eigen::MatrixXd R = X.topRows(p).triangularView<Eigen::Upper>();
-    const Eigen::VectorXd Qty = qr.householderQ().adjoint() * y;
-    return svd_solve(R, Qty.head(p));
+    const TallQr reduced = tall_qr(X, y, cancel);
+    return svd_solve(reduced.R, reduced.Qty);
 }
 
 }  // namespace vexa

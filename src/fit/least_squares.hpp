@@ -1,6 +1,9 @@
 #pragma once
 // Plain least squares through a singular value decomposition.
 
+#include "common/cancellation.hpp"
+#include "common/strided_matrix.hpp"
+
 #include <Eigen/Core>
 
 namespace vexa {
@@ -10,8 +13,9 @@ namespace vexa {
 // rank-deficient and wide (p > n) designs solve without error. XᵀX is never
 // formed. An empty design gives the zero vector; a design with a non-finite
 // entry gives NaN in every component. ValueError when X rows != len(y).
-// X is taken by value and factored in place: a caller that moves its matrix in
-// saves the copy of n x p doubles.
-Eigen::VectorXd ols(Eigen::MatrixXd X, const Eigen::VectorXd& y);
+// X is read where it lies, in any layout: a tall X is reduced by tall_qr, which
+// checks `cancel` as it goes.
+Eigen::VectorXd ols(const StridedMatrix& X, const Eigen::VectorXd& y,
+                    const Cancellation& cancel = Cancellation());
 
 }  // namespace vexa

@@ -2,6 +2,7 @@
 // Ridge- and smoothness-penalized linear fit through the normal equations.
 
 #include "common/penalty_terms.hpp"
+#include "common/strided_matrix.hpp"
 #include "kernels/simd_path.hpp"
 
 #include <Eigen/Core>
@@ -16,10 +17,7 @@ namespace vexa {
 // with the zero-pivot rule of ldlt_solve; a singular system is not an error.
 // ValueError for mismatched shapes, MemoryError when p x p cannot be allocated.
 // PhiᵀPhi and Phiᵀy are formed on `path`; every path gives the same bits.
-// Phi is read where it lies, in any layout (column-major, row-major or strided),
-// and never copied.
-using StridedMatrix =
-    Eigen::Ref<const Eigen::MatrixXd, 0, Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic>>;
+// Phi is read where it lies, in any layout, and never copied.
 Eigen::VectorXd fit_regularized_linear(const StridedMatrix& Phi,
                                        const Eigen::Ref<const Eigen::VectorXd>& y,
                                        const PenaltyTerms& terms, double ridge,

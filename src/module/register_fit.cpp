@@ -3,8 +3,7 @@
 #include "module/matrix_view_argument.hpp"
 #include "module/penalty_arguments.hpp"
 #include "module/registrations.hpp"
-
-#include <utility>
+#include "module/signal_poll.hpp"
 
 namespace py = pybind11;
 

@@ -1,12 +1,15 @@
 #include "fit/ldlt_solve.hpp"
+#include "fit/tall_qr.hpp"
 
 #include "random_matrix.hpp"
 
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <cmath>
 #include <limits>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -61,3 +64,55 @@ TEST(LdltSolve, SubnormalPivotGivesZero) {
 }
 
 }  // namespace
+
+// The blocked QR: X = Q [R; 0] (so RᵀR = XᵀX and RᵀQᵀy = Xᵀy), R upper
+// triangular, and the same bits for every team size and for a row-major X.
+TEST(TallQr, FactorsEveryLayoutAndTeamSizeAlike) {
+    std::mt19937_64 gen(9);
+    // One block, several, and enough blocks for the stacked factors to be split again.
+    for (Eigen::Index n : {40, 20000, 300000}) {
+        const Eigen::Index p = n == 40 ? 7 : 3;
+        const Eigen::MatrixXd X = random_matrix(n, p, gen);
+        const Eigen::VectorXd y = random_matrix(n, 1, gen);
+        const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> rows = X;
+        const vexa::TallQr reference = vexa::tall_qr(X, y);
+        const Eigen::MatrixXd& R = reference.R;
+        ASSERT_EQ(R.rows(), p);
+        EXPECT_TRUE(R.isUpperTriangular(0.0));
+        const Eigen::MatrixXd gram = X.transpose() * X;
+        EXPECT_TRUE((R.transpose() * R).isApprox(gram, 1e-12)) << "n=" << n;
+        EXPECT_TRUE((R.transpose() * reference.Qty).isApprox(X.transpose() * y, 1e-11)) << n;
+
+        const int saved = omp_get_max_threads();
+        for (int threads : {1, 2, 3}) {
+            omp_set_num_threads(threads);
+            for (const vexa::TallQr& other : {vexa::tall_qr(X, y), vexa::tall_qr(rows, y)}) {
+                const auto bytes = [](const Eigen::MatrixXd& M) {
+                    return std::vector<unsigned char>(
+                        reinterpret_cast<const unsigned char*>(M.data()),
+                        reinterpret_cast<const unsigned char*>(M.data() + M.size()));
+                };
+                EXPECT_EQ(bytes(other.R), bytes(R)) << "n=" << n << ", threads " << threads;
+                EXPECT_EQ(bytes(other.Qty), bytes(reference.Qty));
+            }
+        }
+        omp_set_num_threads(saved);
+    }
+}
+
+TEST(TallQr, StopsWhenCancelled) {
+    struct Interrupted {};
+    std::mt19937_64 gen(4);
+    const Eigen::MatrixXd X = random_matrix(200000, 4, gen);
+    const Eigen::VectorXd y = random_matrix(200000, 1, gen);
+    int polls = 0;
+    const vexa::Cancellation cancel([&] {
+        if (++polls > 3) throw Interrupted();
+    });
+    // On one thread every block's check is a poll, so the fourth block stops it.
+    const int saved = omp_get_max_threads();
+    omp_set_num_threads(1);
+    EXPECT_THROW(vexa::tall_qr(X, y, cancel), Interrupted);
+    omp_set_num_threads(saved);
+    EXPECT_EQ(polls, 4);
+}
