@@ -272,6 +272,27 @@ def test_every_layout_of_the_design_gives_the_same_bits(
     np.testing.assert_array_equal(solve(layout(X)), solve(X))
 
 
+@pytest.mark.parametrize(
+    "steps", [(0, 8), (8, 0), (0, 0)], ids=["repeated-row", "repeated-column", "one-value"]
+)
+@pytest.mark.parametrize("fit", ["ols", "penalized"])
+def test_design_with_a_zero_step_reads_only_its_entries(
+    rng: np.random.Generator, steps: tuple[int, int], fit: str
+) -> None:
+    # np.broadcast_to repeats entries with a step of 0 bytes: the design holds only the
+    # entries its steps reach, and must give the bits of its own full copy.
+    n, p = 5000, 6
+    X = np.lib.stride_tricks.as_strided(rng.normal(size=n * p), shape=(n, p), strides=steps)
+    y, R = rng.normal(size=n), spd(rng, p)
+
+    def solve(design: np.ndarray) -> np.ndarray:
+        if fit == "ols":
+            return vc.ols(design, y)
+        return vc.fit_regularized_linear(design, y, R, gamma1=1e-3)
+
+    np.testing.assert_array_equal(solve(X), solve(X.copy()))
+
+
 # --- empty designs and shape errors -------------------------------------------------------
 
 

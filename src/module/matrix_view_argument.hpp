@@ -1,8 +1,8 @@
 #pragma once
 // A matrix argument that a function only reads: a float64 array is viewed
-// where it lies, in any layout with non-negative strides (column-major,
-// row-major, a slice), so a large design is never copied. Anything else that
-// the plain matrix conversion accepts (lists, other dtypes, negative strides,
+// where it lies, in any layout with positive strides (column-major, row-major,
+// a slice), so a large design is never copied. Anything else that the plain
+// matrix conversion accepts (lists, other dtypes, negative or zero strides,
 // unaligned or one-dimensional arrays) is converted by it into a column-major
 // copy that the argument owns. Python sees the same signature as for a matrix.
 
@@ -24,11 +24,15 @@ public:
     const View& view() const { return *view_; }
 
     // Views `array`, which it keeps alive; false when its strides or alignment do not allow it.
+    // A step of 0 (np.broadcast_to) is refused on an axis with more than one entry: Eigen
+    // takes a zero stride for "contiguous" and would read past the array's entries.
     bool view_in_place(const pybind11::array_t<double>& array) {
         if (array.ndim() != 2) return false;
         const auto item = static_cast<pybind11::ssize_t>(sizeof(double));
         const pybind11::ssize_t row_step = array.strides(0), col_step = array.strides(1);
         if (row_step < 0 || col_step < 0 || row_step % item != 0 || col_step % item != 0)
+            return false;
+        if ((row_step == 0 && array.shape(0) > 1) || (col_step == 0 && array.shape(1) > 1))
             return false;
         if (reinterpret_cast<std::uintptr_t>(array.data()) % alignof(double) != 0) return false;
         array_ = array;
