@@ -70,7 +70,10 @@ FORK_REFERENCES = """
 
     def results(_=None):
         fit = vc.TournamentMCMC(n_chains=6, n_warmup=40, n_deep=60).fit(X, y)
+        # A's products take the team, A's rows are gathered and Fortran columns are not.
         return (fit.beta_mcmc.tobytes(), fit.energy, vc.ols(A, b).tobytes(),
+                vc.fit_regularized_linear(A, b).tobytes(),
+                vc.fit_regularized_linear(np.asfortranarray(A), b).tobytes(),
                 vc.build_penalty_matrices_nd([2, 2], [(0, 1), (0, 1)])[0].tobytes())
 
     reference = results()

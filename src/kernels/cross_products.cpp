@@ -1,5 +1,6 @@
 #include "kernels/cross_products.hpp"
 
+#include "common/thread_team.hpp"
 #include "kernels/target_attributes.hpp"
 
 #include <algorithm>
@@ -98,8 +99,10 @@ void cross_products(const double* const* columns, const std::int64_t* row_steps,
     // (the static schedule gives a tile the same thread in every block), so
     // the sums are the same for every team size. Row blocks are multiples of
     // the lane count, so row i always meets lane i mod 8.
+    // A forked child has no team to wake (its first parallel region would wait forever).
     const bool parallel =
-        static_cast<double>(n) * static_cast<double>(count * T * T) >= kParallelProducts;
+        static_cast<double>(n) * static_cast<double>(count * T * T) >= kParallelProducts &&
+        thread_team_usable();
 #pragma omp parallel if (parallel)
     {
         std::vector<const double*> block_columns(static_cast<std::size_t>(m));
