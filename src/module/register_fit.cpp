@@ -10,10 +10,11 @@ namespace py = pybind11;
 namespace vexa::module {
 
 void register_fit(py::module_& m) {
-    // The argument's converted copy is moved into ols, which factors it in place.
     m.def(
         "ols",
-        [](Eigen::MatrixXd X, const Eigen::VectorXd& y) { return vexa::ols(std::move(X), y); },
+        [](const MatrixViewArgument& X, const Eigen::VectorXd& y) {
+            return vexa::ols(X.view(), y, cancel_on_signal());
+        },
         py::arg("X"), py::arg("y"));
     m.def(
         "fit_regularized_linear",
