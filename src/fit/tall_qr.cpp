@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <utility>
 
 namespace vexa {
@@ -17,8 +18,10 @@ namespace {
 // run several times faster than over the whole matrix in memory.
 constexpr Eigen::Index kBlockBytes = Eigen::Index{256} << 10;
 
-// At least 2p rows, so that the stacked p x p factors have at most half the rows.
+// At least 2p rows, so that the stacked p x p factors have at most half the rows
+// (and a single block when there are no columns).
 Eigen::Index rows_per_block(Eigen::Index p) {
+    if (p == 0) return std::numeric_limits<Eigen::Index>::max();
     return std::max<Eigen::Index>(2 * p,
                                   kBlockBytes / (static_cast<Eigen::Index>(sizeof(double)) * p));
 }

@@ -21,6 +21,11 @@ public:
     using View =
         Eigen::Map<const Eigen::MatrixXd, 0, Eigen::Stride<Eigen::Dynamic, Eigen::Dynamic>>;
 
+    MatrixViewArgument() = default;
+    // A copy's view would still point into the original's storage.
+    MatrixViewArgument(const MatrixViewArgument&) = delete;
+    MatrixViewArgument& operator=(const MatrixViewArgument&) = delete;
+
     const View& view() const { return *view_; }
 
     // Views `array`, which it keeps alive; false when its strides or alignment do not allow it.
