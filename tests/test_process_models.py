@@ -162,8 +162,10 @@ def test_sub_interpreter_import_is_refused_and_main_import_unchanged() -> None:
 
 # --- Ctrl-C -------------------------------------------------------------------------------
 
-# An n x 40 float64 design of overlapping windows of one array: n + 39 doubles in memory.
-WINDOWS = "np.lib.stride_tricks.sliding_window_view(np.random.default_rng(0).random({n} + 39), 40)"
+# An n x p float64 design of overlapping windows of one array: n + p - 1 doubles in memory.
+WINDOWS = (
+    "np.lib.stride_tricks.sliding_window_view(np.random.default_rng(0).random({n} + {p} - 1), {p})"
+)
 
 LONG_CALLS = {
     "penalty_1d_grid": "vc.smoothness_penalty_matrices_1d(5, 0.0, 1.0, 2**31 - 1)",
@@ -173,7 +175,11 @@ LONG_CALLS = {
     # More chains than threads: the calling thread ends up waiting for the others.
     "many_chains": "vc.TournamentMCMC(n_chains=64, n_warmup=2**31 - 1).fit(X, y)",
     # One call takes seconds; the loop keeps the program busy until the signal comes.
-    "ols": f"while True: vc.ols({WINDOWS.format(n=4 * 10**6)}, np.ones(4 * 10**6))",
+    "ols": f"while True: vc.ols({WINDOWS.format(n=4 * 10**6, p=40)}, np.ones(4 * 10**6))",
+    "penalized_fit_products": (
+        "while True: vc.fit_regularized_linear("
+        f"{WINDOWS.format(n=4 * 10**6, p=300)}, np.ones(4 * 10**6))"
+    ),
 }
 
 
@@ -272,7 +278,7 @@ def test_float64_design_is_read_where_it_lies(fit: str) -> None:
     # The view holds 16 MB; a copy of its 2,000,000 x 40 entries would take 640 MB.
     code = f"""
         import resource
-        X, y = {WINDOWS.format(n=2 * 10**6)}, np.ones(2 * 10**6)
+        X, y = {WINDOWS.format(n=2 * 10**6, p=40)}, np.ones(2 * 10**6)
         before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
         vc.{fit}(X, y)
         print((resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) >> 10)

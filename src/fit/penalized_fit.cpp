@@ -14,7 +14,8 @@ namespace vexa {
 
 Eigen::VectorXd fit_regularized_linear(const StridedMatrix& Phi,
                                        const Eigen::Ref<const Eigen::VectorXd>& y,
-                                       const PenaltyTerms& terms, double ridge, SimdPath path) {
+                                       const PenaltyTerms& terms, double ridge,
+                                       const Cancellation& cancel, SimdPath path) {
     const Eigen::Index p = Phi.cols();
     const Eigen::Index n = y.size();
     require_rows(Phi.rows(), "Phi", n, "y");
@@ -39,7 +40,8 @@ Eigen::VectorXd fit_regularized_linear(const StridedMatrix& Phi,
         columns[static_cast<std::size_t>(j)] = Phi.data() + j * Phi.colStride();
     columns[static_cast<std::size_t>(p)] = y.data();
     row_steps[static_cast<std::size_t>(p)] = 1;
-    cross_products(columns.data(), row_steps.data(), m, n, products.data(), work.data(), path);
+    cross_products(columns.data(), row_steps.data(), m, n, products.data(), work.data(), path,
+                   cancel);
 
     Eigen::MatrixXd A = products.topLeftCorner(p, p);
     A.diagonal().array() += ridge;

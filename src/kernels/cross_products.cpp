@@ -65,7 +65,8 @@ using TileStep = void (*)(const double* const*, std::int64_t, std::int64_t, std:
 std::int64_t cross_products_work(std::int64_t m) { return padded(m) * padded(m) * kLanes; }
 
 void cross_products(const double* const* columns, const std::int64_t* row_steps, std::int64_t m,
-                    std::int64_t n, double* out, double* work, SimdPath path) {
+                    std::int64_t n, double* out, double* work, SimdPath path,
+                    const Cancellation& cancel) {
     if (m <= 0) return;
     if (!simd_path_supported(path))
         throw std::invalid_argument(std::string("this CPU does not support the ") +
@@ -103,30 +104,39 @@ void cross_products(const double* const* columns, const std::int64_t* row_steps,
     const bool parallel =
         static_cast<double>(n) * static_cast<double>(count * T * T) >= kParallelProducts &&
         thread_team_usable();
+    // The rows go through in chunks of whole row blocks, about 2^24 products
+    // each, with a cancellation check between chunks on the calling thread. A
+    // tile still adds its row blocks in row order.
+    const std::int64_t blocks_per_check = std::max<std::int64_t>(
+        1, (std::int64_t{1} << 24) / (kRowBlock * std::max<std::int64_t>(1, count * T * T)));
+    for (std::int64_t c0 = 0; c0 < n; c0 += kRowBlock * blocks_per_check) {
+        cancel.check();
+        const std::int64_t c1 = std::min(n, c0 + kRowBlock * blocks_per_check);
 #pragma omp parallel if (parallel)
-    {
-        std::vector<const double*> block_columns(static_cast<std::size_t>(m));
-        for (std::int64_t r0 = 0; r0 < n; r0 += kRowBlock) {
-            const std::int64_t r1 = std::min(n, r0 + kRowBlock);
-            if (gathered > 0) {
-                // Row by row, so that a row-major matrix is read along its rows.
+        {
+            std::vector<const double*> block_columns(static_cast<std::size_t>(m));
+            for (std::int64_t r0 = c0; r0 < c1; r0 += kRowBlock) {
+                const std::int64_t r1 = std::min(n, r0 + kRowBlock);
+                if (gathered > 0) {
+                    // Row by row, so that a row-major matrix is read along its rows.
 #pragma omp for schedule(static)
-                for (std::int64_t i = r0; i < r1; ++i)
-                    for (std::int64_t j : strided)
-                        block[static_cast<std::size_t>(j * kGatherStride + i - r0)] =
-                            columns[j][i * row_steps[j]];
-            }
-            for (std::int64_t j = 0; j < m; ++j)
-                block_columns[static_cast<std::size_t>(j)] = row_steps && row_steps[j] != 1
-                                                                 ? block.data() + j * kGatherStride
-                                                                 : columns[j] + r0;
+                    for (std::int64_t i = r0; i < r1; ++i)
+                        for (std::int64_t j : strided)
+                            block[static_cast<std::size_t>(j * kGatherStride + i - r0)] =
+                                columns[j][i * row_steps[j]];
+                }
+                for (std::int64_t j = 0; j < m; ++j)
+                    block_columns[static_cast<std::size_t>(j)] =
+                        row_steps && row_steps[j] != 1 ? block.data() + j * kGatherStride
+                                                       : columns[j] + r0;
 #pragma omp for schedule(static) nowait
-            for (std::int64_t t = 0; t < count; ++t)
-                step(block_columns.data(), m, tiles[static_cast<std::size_t>(2 * t)],
-                     tiles[static_cast<std::size_t>(2 * t + 1)], 0, r1 - r0, work);
-            // The next block may not be gathered while a tile still reads this one.
-            if (gathered > 0) {
+                for (std::int64_t t = 0; t < count; ++t)
+                    step(block_columns.data(), m, tiles[static_cast<std::size_t>(2 * t)],
+                         tiles[static_cast<std::size_t>(2 * t + 1)], 0, r1 - r0, work);
+                // The next block may not be gathered while a tile still reads this one.
+                if (gathered > 0) {
 #pragma omp barrier
+                }
             }
         }
     }

@@ -2,6 +2,7 @@
 // Inner products of the columns of a tall matrix (the Gram matrix of a design
 // and its product with the observations), in an order fixed lane by lane.
 
+#include "common/cancellation.hpp"
 #include "kernels/simd_path.hpp"
 
 #include <cstdint>
@@ -19,8 +20,10 @@ namespace vexa {
 // lane i mod 8, each lane adds its rows' products in row order starting from
 // 0.0 (rounded products, no fused multiply-add), and the eight lanes are added
 // in one fixed tree. `work` holds at least cross_products_work(m) doubles.
+// `cancel` is checked on the calling thread every 2^24 or so products.
 void cross_products(const double* const* columns, const std::int64_t* row_steps, std::int64_t m,
-                    std::int64_t n, double* out, double* work, SimdPath path);
+                    std::int64_t n, double* out, double* work, SimdPath path,
+                    const Cancellation& cancel = Cancellation());
 
 // The same on the widest path this CPU supports.
 void cross_products(const double* const* columns, const std::int64_t* row_steps, std::int64_t m,

@@ -21,7 +21,8 @@ void register_fit(py::module_& m) {
         [](const MatrixViewArgument& Phi, const Eigen::VectorXd& y, const py::object& R1,
            const py::object& R2, double gamma1, double gamma2, double ridge) {
             const PenaltyArguments penalties(R1, R2, gamma1, gamma2);
-            return vexa::fit_regularized_linear(Phi.view(), y, penalties.terms(), ridge);
+            return vexa::fit_regularized_linear(Phi.view(), y, penalties.terms(), ridge,
+                                                cancel_on_signal());
         },
         py::arg("Phi"), py::arg("y"), py::arg("R1") = py::none(), py::arg("R2") = py::none(),
         py::arg("gamma1") = 0.0, py::arg("gamma2") = 0.0, py::arg("ridge") = 1e-10);

@@ -218,10 +218,11 @@ TEST(SamePathBits, PenalizedFit) {
     const Eigen::VectorXd y = random_matrix(2001, 1, gen);
     const Eigen::MatrixXd R = Eigen::MatrixXd::Identity(12, 12);
     const vexa::PenaltyTerms terms{&R, nullptr, 1e-3, 0.0};
-    const Eigen::VectorXd reference =
-        vexa::fit_regularized_linear(Phi, y, terms, 1e-10, SimdPath::baseline);
+    const Eigen::VectorXd reference = vexa::fit_regularized_linear(
+        Phi, y, terms, 1e-10, vexa::Cancellation(), SimdPath::baseline);
     for (SimdPath path : supported_paths()) {
-        const Eigen::VectorXd beta = vexa::fit_regularized_linear(Phi, y, terms, 1e-10, path);
+        const Eigen::VectorXd beta =
+            vexa::fit_regularized_linear(Phi, y, terms, 1e-10, vexa::Cancellation(), path);
         for (Eigen::Index i = 0; i < beta.size(); ++i)
             EXPECT_TRUE(same_bits(beta[i], reference[i])) << vexa::simd_path_name(path);
     }
