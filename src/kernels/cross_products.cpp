@@ -29,33 +29,8 @@ constexpr double kParallelProducts = 4e6;
 
 std::int64_t padded(std::int64_t m) { return (m + kGridStep - 1) / kGridStep * kGridStep; }
 
-// Tile sizes fit each path's registers: 16 accumulators in 32 AVX-512
-// registers, 4 in 16 AVX2 or SSE2 registers (an 8-lane value takes 2 or 4).
-namespace baseline {
-constexpr int kPartBytes = 16;
-constexpr int kTile = 2;
-#include "kernels/cross_products_body.inc"
-}  // namespace baseline
-
-#if VEXA_X86_DISPATCH
-#pragma GCC push_options
-#pragma GCC target("avx2")
-namespace avx2 {
-constexpr int kPartBytes = 32;
-constexpr int kTile = 2;
-#include "kernels/cross_products_body.inc"
-}  // namespace avx2
-#pragma GCC pop_options
-
-#pragma GCC push_options
-#pragma GCC target("avx512f")
-namespace avx512 {
-constexpr int kPartBytes = 64;
-constexpr int kTile = 4;
-#include "kernels/cross_products_body.inc"
-}  // namespace avx512
-#pragma GCC pop_options
-#endif
+#define VEXA_KERNEL_BODY "kernels/cross_products_body.inc"
+#include "kernels/per_instruction_set.inc"
 
 using TileStep = void (*)(const double* const*, std::int64_t, std::int64_t, std::int64_t,
                           std::int64_t, std::int64_t, double*);

@@ -11,34 +11,8 @@ namespace vexa {
 
 namespace {
 
-// Sums kept in registers, leaving room for the loaded columns and coefficients:
-// an 8-lane value takes 1 of 32 AVX-512 registers, 2 of 16 AVX2 or 4 of 16 SSE2
-// registers.
-namespace baseline {
-constexpr int kPartBytes = 16;
-constexpr int kAccumulators = 2;
-#include "kernels/success_count_body.inc"
-}  // namespace baseline
-
-#if VEXA_X86_DISPATCH
-#pragma GCC push_options
-#pragma GCC target("avx2")
-namespace avx2 {
-constexpr int kPartBytes = 32;
-constexpr int kAccumulators = 4;
-#include "kernels/success_count_body.inc"
-}  // namespace avx2
-#pragma GCC pop_options
-
-#pragma GCC push_options
-#pragma GCC target("avx512f")
-namespace avx512 {
-constexpr int kPartBytes = 64;
-constexpr int kAccumulators = 16;
-#include "kernels/success_count_body.inc"
-}  // namespace avx512
-#pragma GCC pop_options
-#endif
+#define VEXA_KERNEL_BODY "kernels/success_count_body.inc"
+#include "kernels/per_instruction_set.inc"
 
 }  // namespace
 

@@ -1,8 +1,9 @@
 #pragma once
 // Which instruction sets the kernels are compiled for. A kernel file includes
-// its body once per instruction set, each time inside a namespace of its own
-// and under `#pragma GCC target`, so every function of that copy (helpers and
-// templates included) is compiled for that set alone. Only our own plain loops
+// its body once per instruction set (through per_instruction_set.inc), each time
+// inside a namespace of its own and under `#pragma GCC target`, so every
+// function of that copy (helpers and templates included) is compiled for that
+// set alone. Only our own plain loops
 // are compiled this way: Eigen templates instantiated under another instruction
 // set would break the one-definition rule, so no kernel body touches Eigen.
 
