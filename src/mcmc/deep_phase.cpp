@@ -43,7 +43,6 @@ void refine_group(const EnergyProblem& problem, const std::vector<ChainState>& e
                   const Cancellation& cancel) {
     std::vector<MetropolisChain> group;
     group.reserve(static_cast<std::size_t>(size));
-    MetropolisChain* members[kMaxLockstep] = {};
     double T[kMaxLockstep] = {};
     for (int g = 0; g < size; ++g) {
         const std::size_t j = static_cast<std::size_t>(first + g);
@@ -51,16 +50,16 @@ void refine_group(const EnergyProblem& problem, const std::vector<ChainState>& e
         group.back().start_at(elite[j]);
         T[g] = start_T[j];
     }
-    for (int g = 0; g < size; ++g) members[g] = &group[static_cast<std::size_t>(g)];
     ChainEnergy energy(problem);
     for (std::int32_t t = 0; t < n_deep; ++t) {
         cancel.check();
-        step_in_lockstep(members, size, sigma, T, energy);
+        step_in_lockstep(group, sigma, T, energy);
         for (int g = 0; g < size; ++g) {
+            const MetropolisChain& run = group[static_cast<std::size_t>(g)];
             ChainState& run_lowest = lowest[static_cast<std::size_t>(first + g)];
-            if (members[g]->energy() < run_lowest.energy) {
-                run_lowest.beta = members[g]->beta();
-                run_lowest.energy = members[g]->energy();
+            if (run.energy() < run_lowest.energy) {
+                run_lowest.beta = run.beta();
+                run_lowest.energy = run.energy();
             }
             T[g] *= sampler::kDeepCooling;
         }

@@ -1,6 +1,7 @@
 #include "mcmc/lockstep.hpp"
 
 #include <algorithm>
+#include <cstddef>
 
 namespace vexa {
 
@@ -25,13 +26,15 @@ int lockstep_group_size(const Eigen::MatrixXd& X, std::int64_t count, int thread
     return static_cast<int>(std::clamp<std::int64_t>((count + groups - 1) / groups, 1, most));
 }
 
-void step_in_lockstep(MetropolisChain* const* chains, int group, double sigma, const double* T,
+void step_in_lockstep(std::vector<MetropolisChain>& group, double sigma, const double* T,
                       ChainEnergy& energy) {
+    const int size = static_cast<int>(group.size());
     const Eigen::VectorXd* proposals[kMaxLockstep] = {};
     double energies[kMaxLockstep] = {};
-    for (int g = 0; g < group; ++g) proposals[g] = &chains[g]->propose(sigma);
-    energy(proposals, group, energies);
-    for (int g = 0; g < group; ++g) chains[g]->decide(energies[g], T[g]);
+    for (int g = 0; g < size; ++g)
+        proposals[g] = &group[static_cast<std::size_t>(g)].propose(sigma);
+    energy(proposals, size, energies);
+    for (int g = 0; g < size; ++g) group[static_cast<std::size_t>(g)].decide(energies[g], T[g]);
 }
 
 }  // namespace vexa

@@ -12,6 +12,7 @@
 #include <Eigen/Core>
 
 #include <cstdint>
+#include <vector>
 
 namespace vexa {
 
@@ -20,9 +21,10 @@ namespace vexa {
 // cache and of at most kMaxLockstep when it does not.
 int lockstep_group_size(const Eigen::MatrixXd& X, std::int64_t count, int threads);
 
-// One step of every chain of the group, chain g at temperature T[g]: all
-// propose, the proposals are scored together by `energy`, then each decides.
-void step_in_lockstep(MetropolisChain* const* chains, int group, double sigma, const double* T,
+// One step of every chain of the group (at most kMaxLockstep), chain g at
+// temperature T[g]: all propose, the proposals are scored together by
+// `energy`, then each decides.
+void step_in_lockstep(std::vector<MetropolisChain>& group, double sigma, const double* T,
                       ChainEnergy& energy);
 
 }  // namespace vexa

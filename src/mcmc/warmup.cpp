@@ -29,23 +29,22 @@ std::vector<ChainState> run_warmup(const EnergyProblem& problem, std::int32_t n_
         const int size = static_cast<int>(std::min<std::int64_t>(G, count - first));
         std::vector<MetropolisChain> group;
         group.reserve(static_cast<std::size_t>(size));
-        MetropolisChain* members[kMaxLockstep] = {};
         for (int g = 0; g < size; ++g) {
             group.emplace_back(problem, chain_stream_seed(seed, first + g));
             group.back().start_random(sampler::kWarmupStartSigma);
         }
-        for (int g = 0; g < size; ++g) members[g] = &group[static_cast<std::size_t>(g)];
         ChainEnergy energy(problem);
         double T[kMaxLockstep] = {};
         std::fill(T, T + size, sampler::kWarmupStartTemperature);
         for (std::int32_t i = 0; i < n_warmup; ++i) {
             cancel.check();
-            step_in_lockstep(members, size, step_size, T, energy);
+            step_in_lockstep(group, step_size, T, energy);
             for (int g = 0; g < size; ++g) T[g] *= sampler::kWarmupCooling;
         }
-        for (int g = 0; g < size; ++g)
-            chains[static_cast<std::size_t>(first + g)] =
-                ChainState{members[g]->beta(), members[g]->energy()};
+        for (int g = 0; g < size; ++g) {
+            const MetropolisChain& chain = group[static_cast<std::size_t>(g)];
+            chains[static_cast<std::size_t>(first + g)] = ChainState{chain.beta(), chain.energy()};
+        }
     });
     return chains;
 }
