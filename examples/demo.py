@@ -2,8 +2,11 @@
 
 A smooth curve with noise and a few outliers is fitted by least squares, by the
 penalized fit and by the tournament sampler; each fit is scored with the
-regularized description length (lower is better). Prints a table and writes a
-picture (data, fits and the sampler's progress) when matplotlib is installed.
+regularized description length (lower is better), the energy the sampler
+minimises. Prints a table and writes a picture when matplotlib is installed: the
+data and the fits, and the sampler's whole search from its warm-up chains down to
+the energy it returns (replayed step by step by the NumPy reference of the sampler
+under tests/oracles, which gives the same bits).
 
     python examples/demo.py [--dim 2] [--out FILE] [--no-plot]
 
@@ -21,6 +24,7 @@ from typing import Any, TypeVar
 
 import numpy as np
 import numpy.typing as npt
+from search_trace import SearchTrace, trace_search
 
 import vexa_core as vc
 
@@ -148,8 +152,8 @@ def run_1d(out: Path | None) -> None:
     # The curvature weight is what tames the high-degree least-squares wiggles.
     prob = Problem(vc.design_matrix_1d(deg, x), y, truth, R1, R2, 1e-4, 1e-4)
     # A longer search than the defaults: 13 coefficients from random starts.
-    sampler = vc.TournamentMCMC(n_warmup=1000, n_deep=4000, seed=SEED)
-    fits, mcmc = fit_all(prob, sampler)
+    settings = {"n_warmup": 1000, "n_deep": 4000, "seed": SEED}
+    fits, mcmc = fit_all(prob, vc.TournamentMCMC(**settings))
     print(
         f"1-D: n = {x.size}, degree {deg}, {deg + 1} coefficients, "
         f"gamma1 = {prob.gamma1:g}, gamma2 = {prob.gamma2:g}"
@@ -160,14 +164,21 @@ def run_1d(out: Path | None) -> None:
     plt = pyplot()
     if plt is None:
         return
-    fig, (ax, ax_e) = plt.subplots(1, 2, figsize=(12, 4.5))
+    fig = plt.figure(figsize=(15, 5.2), layout="constrained")
+    outer = fig.add_gridspec(1, 2, width_ratios=[1.0, 1.25])
+    ax = fig.add_subplot(outer[0])
+    search = outer[1].subgridspec(1, 2, width_ratios=[1.0, 1.6], wspace=0.03)
+    ax_warmup = fig.add_subplot(search[0])
+    ax_deep = fig.add_subplot(search[1], sharey=ax_warmup)
+
     ax.scatter(x[~outlier], y[~outlier], s=10, color="0.6", label="data")
     ax.scatter(x[outlier], y[outlier], s=30, marker="x", color="r", label="outliers")
     grid = np.linspace(-1, 1, 400)
     ax.plot(grid, np.sin(2.5 * grid) + 0.3 * grid**2, "k--", lw=1, label="noise-free curve")
     G = vc.design_matrix_1d(deg, grid)
     for f in fits:
-        ax.plot(grid, G @ f.beta, lw=1.6, label=f"{f.method} (score {f.score:.2f})")
+        name = f.method + (f", seed {SEED}" if f.method == "TournamentMCMC" else "")
+        ax.plot(grid, G @ f.beta, lw=1.6, label=f"{name} (score {f.score:.2f})")
     # Every data point stays in view; a fit that runs off near the ends is cut instead.
     # (NumPy's functions rather than the methods: newer NumPy stubs reject y.min() in mypy.)
     y_min, y_max = float(np.min(y)), float(np.max(y))
@@ -175,30 +186,94 @@ def run_1d(out: Path | None) -> None:
     ax.set_ylim(y_min - margin, y_max + margin)
     ax.set_xlabel("x")
     ax.set_ylabel("y")
-    ax.set_title("data and fits (regularized description length)")
+    ax.set_title(f"data and fits; the sampler ran with seed {SEED}")
     ax.legend(fontsize=8, loc="upper left")
-    draw_energies(ax_e, prob, fits)
+
+    trace = trace_search(
+        mcmc, prob.Phi, prob.y, prob.R1, prob.R2, prob.gamma1, prob.gamma2, **settings
+    )
+    draw_search(ax_warmup, ax_deep, trace, fits)
     save(fig, out)
 
 
-def draw_energies(ax: Any, prob: Problem, fits: Sequence[Fit]) -> None:
-    """Energy of the best chain as the warm-up length grows, per seed, against the
-    scores of the two closed-form fits."""
-    lengths = [0, 25, 50, 100, 200, 400, 700, 1000]
-    for seed in (SEED, SEED + 1, SEED + 2):
-        energies = [
-            vc.TournamentMCMC(n_warmup=w, n_deep=0, seed=seed)
-            .fit(prob.Phi, prob.y, prob.R1, prob.R2, prob.gamma1, prob.gamma2)
-            .energy
-            for w in lengths
-        ]
-        ax.plot(lengths, energies, marker="o", label=f"seed {seed}")
+def draw_search(ax_warmup: Any, ax_deep: Any, trace: SearchTrace, fits: Sequence[Fit]) -> None:
+    """The sampler's path on two panels that share the score axis: every warm-up chain,
+    the one that ended lowest in colour; then the deep runs from the elite, one after
+    another, with the lowest score met so far, which ends at the energy fit returns."""
+    n_chains, n_warmup = trace.warmup.shape[0], trace.warmup.shape[1] - 1
+    steps = np.arange(n_warmup + 1)
+    ax_warmup.plot(steps, trace.warmup.T, color="0.8", lw=0.6)
+    ax_warmup.plot([], [], color="0.8", label="a chain")
+    ax_warmup.plot(
+        steps,
+        trace.warmup[trace.best_chain],
+        color="C0",
+        lw=1.6,
+        label="the chain that ended lowest",
+    )
+    # The elite members are where their deep runs start.
+    starts = [path[0] for path in trace.deep]
+    ax_warmup.plot([n_warmup] * len(starts), starts, "o", color="C1", ms=4)
+
+    n_deep = trace.deep[0].size - 1
+    at = [j * n_deep + np.arange(n_deep + 1) for j in range(len(trace.deep))]
+    # The first elite member is the lowest start, so the running minimum over the runs
+    # in turn is the lowest score met so far.
+    ax_deep.plot(
+        np.concatenate(at),
+        np.minimum.accumulate(np.concatenate(trace.deep)),
+        color="C2",
+        lw=3.5,
+        alpha=0.45,
+        label="lowest score so far",
+    )
+    for j, path in enumerate(trace.deep):
+        label = "each deep run's score" if j == 0 else None
+        ax_deep.plot(at[j], path, color="C1", lw=0.9, label=label)
+        ax_deep.plot(at[j][0], path[0], "o", color="C1", ms=4)
+        if j:
+            ax_deep.axvline(at[j][0], color="0.75", lw=0.6)
+    end = len(trace.deep) * n_deep
+    ax_deep.plot(end, trace.energy, "o", color="C2", ms=8, zorder=3)
+    ax_deep.annotate(
+        f"fit returns energy {trace.energy:.4f}",
+        (end, trace.energy),
+        xytext=(-8, 12),
+        textcoords="offset points",
+        ha="right",
+        fontsize=8,
+    )
     for f, style in zip(fits[:2], (":", "-.")):
-        ax.axhline(f.score, color="k", ls=style, lw=1, label=f"{f.method} score")
-    ax.set_xlabel("warm-up steps")
-    ax.set_ylabel("energy of the best warm-up chain")
-    ax.set_title("tournament sampler: best chain after warm-up")
-    ax.legend(fontsize=8)
+        ax_warmup.axhline(f.score, color="k", ls=style, lw=1)
+        ax_deep.axhline(f.score, color="k", ls=style, lw=1, label=f"{f.method} score {f.score:.2f}")
+
+    # The scale resolves the deep runs; the warm-up chains start far above and are cut.
+    span = max(*starts, *(f.score for f in fits[:2])) - trace.energy
+    top = trace.energy + 2.2 * span
+    ax_warmup.set_ylim(trace.energy - 0.1 * span, top)
+    first = trace.warmup[:, 0]
+    if np.max(first) > top:
+        ax_warmup.text(
+            0.97,
+            0.97,
+            f"starts: {np.min(first):.0f} to {np.max(first):.0f}\n(above the panel)",
+            transform=ax_warmup.transAxes,
+            ha="right",
+            va="top",
+            fontsize=8,
+        )
+    ax_warmup.set_title(f"warm-up: {n_chains} chains side by side", fontsize=10)
+    ax_warmup.set_xlabel("warm-up step")
+    ax_warmup.set_ylabel("score = the sampler's energy (lower is better)")
+    ax_deep.set_title(
+        f"deep runs from the {len(trace.deep)} elite chains (dots), one after another",
+        fontsize=10,
+    )
+    ax_deep.set_xlabel(f"deep step ({n_deep} per run)")
+    ax_deep.set_xticks(np.arange(len(trace.deep) + 1) * n_deep)
+    ax_deep.tick_params(labelleft=False)
+    ax_warmup.legend(fontsize=8, loc="lower left")
+    ax_deep.legend(fontsize=8, loc="upper right")
 
 
 def run_2d(out: Path | None) -> None:

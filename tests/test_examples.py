@@ -12,6 +12,8 @@ import sys
 import numpy as np
 import pytest
 
+import vexa_core as vc
+
 EXAMPLES = pathlib.Path(__file__).resolve().parents[1] / "examples"
 # On sys.path by name, so that spawned workers (which get this sys.path) import the
 # same module and can unpickle its functions.
@@ -19,6 +21,7 @@ if str(EXAMPLES) not in sys.path:
     sys.path.insert(0, str(EXAMPLES))
 
 import many_fits  # noqa: E402
+import search_trace  # noqa: E402
 
 SETTINGS = {"n_warmup": 30, "n_deep": 60}
 
@@ -156,24 +159,55 @@ def test_demo_writes_its_picture(tmp_path: pathlib.Path, dim: str) -> None:
 
 
 @pytest.mark.slow
-def test_1d_picture_labels_both_panels_and_shows_every_point(
+def test_1d_picture_follows_the_search_down_to_the_energy_fit_returns(
     monkeypatch: pytest.MonkeyPatch, tmp_path: pathlib.Path
 ) -> None:
     pytest.importorskip("matplotlib")
     import demo
 
-    saved = []
+    saved, results = [], []
     monkeypatch.setattr(demo, "save", lambda fig, out: saved.append(fig))
+    fit_all = demo.fit_all
+    monkeypatch.setattr(demo, "fit_all", lambda *a: results.append(fit_all(*a)) or results[-1])
     demo.run_1d(tmp_path / "demo.png")
     (fig,) = saved
-    data_panel, energy_panel = fig.axes
-    for ax in (data_panel, energy_panel):
-        assert ax.get_xlabel() and ax.get_ylabel()
+    ((fits, mcmc),) = results
+    data_panel, warmup_panel, deep_panel = fig.axes
+    assert all(ax.get_xlabel() for ax in fig.axes)
+    assert "lower is better" in warmup_panel.get_ylabel()
+    assert warmup_panel.get_ylim() == deep_panel.get_ylim()
+    assert str(demo.SEED) in data_panel.get_title()
+
     _, y, _, outlier = demo.synthetic_1d(np.random.default_rng(demo.SEED))
     low, high = data_panel.get_ylim()
     assert low < y.min() and y.max() < high
     marked = [c for c in data_panel.collections if c.get_label() == "outliers"]
     assert len(marked) == 1 and len(marked[0].get_offsets()) == outlier.sum() == 4
+
+    lines = {line.get_label(): line for line in deep_panel.get_lines()}
+    # The last point drawn is the sampler's own result, bit for bit.
+    assert lines["lowest score so far"].get_ydata()[-1] == mcmc.energy
+    assert lines["lowest score so far"].get_xdata()[-1] == 5 * 4000
+    for f in fits[:2]:
+        assert lines[f"{f.method} score {f.score:.2f}"].get_ydata()[0] == f.score
     import matplotlib.pyplot as plt
 
     plt.close(fig)
+
+
+@pytest.mark.parametrize("seed, ends_there", [(3, True), (4, False)], ids=["same", "other"])
+def test_search_trace_checks_it_replays_the_fit_it_is_given(seed: int, ends_there: bool) -> None:
+    x, y = many_fits.make_dataset(4, 60)
+    X = vc.design_matrix_1d(many_fits.DEG, x)
+    R1, R2 = vc.smoothness_penalty_matrices_1d(many_fits.DEG, -1.0, 1.0)
+    settings = {"n_chains": 4, "n_warmup": 30, "n_deep": 40, "n_elite": 2, "seed": 3}
+    result = vc.TournamentMCMC(**settings).fit(X, y, R1, R2, 1e-3, 1e-4)
+    settings["seed"] = seed
+    if not ends_there:
+        with pytest.raises(RuntimeError, match="ends at energy"):
+            search_trace.trace_search(result, X, y, R1, R2, 1e-3, 1e-4, **settings)
+        return
+    trace = search_trace.trace_search(result, X, y, R1, R2, 1e-3, 1e-4, **settings)
+    assert trace.warmup.shape == (4, 31) and [d.size for d in trace.deep] == [41, 41]
+    assert trace.energy == result.energy == min(d.min() for d in trace.deep)
+    assert trace.warmup[trace.best_chain, -1] == trace.deep[0][0] == trace.warmup[:, -1].min()
