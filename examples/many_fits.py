@@ -175,23 +175,63 @@ def timed(run: Callable[[], list[Result]]) -> tuple[list[Result], float]:
     return results, time.perf_counter() - start
 
 
-def main() -> None:
+def parser() -> argparse.ArgumentParser:
     # A literal, not __doc__: under python -OO the docstring is gone.
     ap = argparse.ArgumentParser(
         description="Many independent fits, in this process, across processes or on a Dask cluster."
     )
-    ap.add_argument("--scheduler", choices=("inprocess", "processes", "dask"), default="processes")
+    ap.add_argument(
+        "--scheduler",
+        choices=("inprocess", "processes", "dask"),
+        default="processes",
+        help="where the fits run besides this process, which fits them all for comparison "
+        "(default: %(default)s)",
+    )
     ap.add_argument(
         "--address",
         help="a running Dask scheduler, e.g. tcp://HOST:8786 "
         "(default: start a LocalCluster on 127.0.0.1)",
     )
-    ap.add_argument("--datasets", type=int, default=8)
-    ap.add_argument("--workers", type=int, default=available_cpus())
-    ap.add_argument("--points", type=int, default=200, help="points per data set")
-    ap.add_argument("--n-warmup", type=int, default=3000)
-    ap.add_argument("--n-deep", type=int, default=10000)
-    args = ap.parse_args()
+    ap.add_argument(
+        "--datasets", type=int, default=8, help="data sets, one fit each (default: %(default)s)"
+    )
+    ap.add_argument(
+        "--workers",
+        type=int,
+        default=available_cpus(),
+        help="worker processes (default: the CPUs this process may use, here %(default)s)",
+    )
+    ap.add_argument(
+        "--points", type=int, default=200, help="points per data set (default: %(default)s)"
+    )
+    ap.add_argument(
+        "--n-warmup",
+        type=int,
+        default=3000,
+        help="steps of each warm-up chain (default: %(default)s)",
+    )
+    ap.add_argument(
+        "--n-deep", type=int, default=10000, help="steps of each deep run (default: %(default)s)"
+    )
+    return ap
+
+
+def scale_out_verdict(scheduler: str, t_run: float, t_inprocess: float) -> str:
+    """Whether running elsewhere paid against fitting in this process, at this size."""
+    if t_run < t_inprocess:
+        return f"{scheduler}: {t_inprocess / t_run:.1f} times faster than fitting in this process"
+    return (
+        f"{scheduler}: did not pay at this size: {t_run / t_inprocess:.1f} times slower than "
+        f"fitting in this process.\n    Starting the workers cost more than they saved: the "
+        f"sampler in this process already runs\n    its warm-up chains on every core. With more "
+        f"or longer fits (--datasets, --n-deep), or\n    workers on other machines, the start "
+        f"weighs less."
+    )
+
+
+def main(argv: list[str] | None = None) -> None:
+    ap = parser()
+    args = ap.parse_args(argv)
     if args.address is not None and args.scheduler != "dask":
         ap.error("--address needs --scheduler dask")
     seeds = list(range(args.datasets))
@@ -209,6 +249,11 @@ def main() -> None:
             f"data set {seed:3d}: energy {energy:10.4f}  r_heat {r_heat:.3f}  "
             f"beta {np.array2string(beta, precision=3)}"
         )
+    print("energy: the fit's score, the regularized description length of beta (lower is better)")
+    print(
+        "r_heat: how alike the warm-up chains' final energies were, from 0.01 (one far below "
+        "the rest) to 1 (all alike)"
+    )
     print(f"inprocess: {len(seeds)} fits of {args.points} points in {t_inprocess:.2f} s")
     if args.scheduler == "inprocess":
         return
@@ -220,6 +265,7 @@ def main() -> None:
     if not identical(results, reference):
         raise SystemExit(f"{args.scheduler}: results differ from the in-process fits")
     print(f"{args.scheduler}: results identical to the in-process fits, bit for bit")
+    print(scale_out_verdict(args.scheduler, t_run, t_inprocess))
 
 
 if __name__ == "__main__":

@@ -60,6 +60,16 @@ def test_pool_workers_run_single_threaded_and_setting_is_restored(
     assert os.environ.get("OMP_NUM_THREADS") == before
 
 
+def test_many_fits_help_shows_every_default(capsys: pytest.CaptureFixture[str]) -> None:
+    with pytest.raises(SystemExit):
+        many_fits.main(["--help"])
+    text = " ".join(capsys.readouterr().out.split())
+    options = re.findall(r" (--[a-z-]+) [A-Z_{]", text)
+    assert len(options) == 7 and text.count("(default: ") == 7, text
+    for default in ("processes", "start a LocalCluster", "8", "200", "3000", "10000"):
+        assert f"(default: {default}" in text
+
+
 def run_in_own_group(cmd: list[str], timeout: float) -> subprocess.CompletedProcess[str]:
     """Run cmd in a process group of its own; on timeout the whole group (worker
     processes included) is killed and the test fails instead of hanging."""
@@ -99,6 +109,11 @@ def test_scheduler_reports_results_identical_to_in_process(scheduler: str) -> No
     assert done.returncode == 0, done.stdout + done.stderr
     assert len(re.findall(r"^data set", done.stdout, re.M)) == 3
     assert f"{scheduler}: results identical to the in-process fits" in done.stdout
+    # Every column is explained, and the run says whether scaling out paid.
+    assert re.search(r"^energy: .+lower is better", done.stdout, re.M)
+    assert re.search(r"^r_heat: .+0\.01.+ 1 ", done.stdout, re.M)
+    verdict = rf"^{scheduler}: (did not pay at this size: [\d.]+ times slower|[\d.]+ times faster)"
+    assert len(re.findall(verdict, done.stdout, re.M)) == 1, done.stdout
     if scheduler == "dask":
         assert "dask: 2 workers, OMP_NUM_THREADS=1" in done.stdout
 
