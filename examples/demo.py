@@ -120,6 +120,11 @@ def fit_all(prob: Problem, sampler: vc.TournamentMCMC) -> tuple[list[Fit], vc.MC
     return fits, mcmc
 
 
+def shown_name(f: Fit) -> str:
+    """The method, and for the sampler the seed that makes its result what it is."""
+    return f.method + (f", seed {SEED}" if f.method == "TournamentMCMC" else "")
+
+
 def print_table(fits: Sequence[Fit], mcmc: vc.MCMCResult) -> None:
     print(
         f"{'method':23} {'score':>10} {'penalty':>9} {'success':>8} {'rms error':>10} "
@@ -177,8 +182,7 @@ def run_1d(out: Path | None) -> None:
     ax.plot(grid, np.sin(2.5 * grid) + 0.3 * grid**2, "k--", lw=1, label="noise-free curve")
     G = vc.design_matrix_1d(deg, grid)
     for f in fits:
-        name = f.method + (f", seed {SEED}" if f.method == "TournamentMCMC" else "")
-        ax.plot(grid, G @ f.beta, lw=1.6, label=f"{name} (score {f.score:.2f})")
+        ax.plot(grid, G @ f.beta, lw=1.6, label=f"{shown_name(f)} (score {f.score:.2f})")
     # Every data point stays in view; a fit that runs off near the ends is cut instead.
     # (NumPy's functions rather than the methods: newer NumPy stubs reject y.min() in mypy.)
     y_min, y_max = float(np.min(y)), float(np.max(y))
@@ -314,7 +318,7 @@ def run_2d(out: Path | None) -> None:
         )
         ax.scatter(x0[~outlier], x1[~outlier], s=3, color="k", alpha=0.4)
         ax.scatter(x0[outlier], x1[outlier], s=25, marker="x", color="r")
-        ax.set_title(f"{f.method}\nscore {f.score:.2f}, success {f.sr:.3f}")
+        ax.set_title(f"{shown_name(f)}\nscore {f.score:.2f}, success {f.sr:.3f}")
         ax.set_aspect("equal")
         ax_err = axes[1, col]
         im_err = ax_err.imshow(
