@@ -215,7 +215,7 @@ def test_search_trace_checks_it_replays_the_fit_it_is_given(seed: int, ends_ther
     x, y = many_fits.make_dataset(4, 60)
     X = vc.design_matrix_1d(many_fits.DEG, x)
     R1, R2 = vc.smoothness_penalty_matrices_1d(many_fits.DEG, -1.0, 1.0)
-    settings = {"n_chains": 4, "n_warmup": 30, "n_deep": 40, "n_elite": 2, "seed": 3}
+    settings = {"n_chains": 4, "n_warmup": 200, "n_deep": 300, "n_elite": 2, "seed": 3}
     result = vc.TournamentMCMC(**settings).fit(X, y, R1, R2, 1e-3, 1e-4)
     settings["seed"] = seed
     if not ends_there:
@@ -223,6 +223,6 @@ def test_search_trace_checks_it_replays_the_fit_it_is_given(seed: int, ends_ther
             search_trace.trace_search(result, X, y, R1, R2, 1e-3, 1e-4, **settings)
         return
     trace = search_trace.trace_search(result, X, y, R1, R2, 1e-3, 1e-4, **settings)
-    assert trace.warmup.shape == (4, 31) and [d.size for d in trace.deep] == [41, 41]
+    assert trace.warmup.shape == (4, 201) and [d.size for d in trace.deep] == [301, 301]
     assert trace.energy == result.energy == min(d.min() for d in trace.deep)
     assert trace.warmup[trace.best_chain, -1] == trace.deep[0][0] == trace.warmup[:, -1].min()
