@@ -25,6 +25,9 @@ struct HouseholderColumns {
     void (*reflect_and_products)(double* block, std::int64_t stride, std::int64_t rows,
                                  std::int64_t pivot, std::int64_t last, const double* factor,
                                  double* out);
+    // to[i] = from[i * step] for i < rows; returns the largest magnitude copied,
+    // or infinity when a value is NaN or infinite.
+    double (*copy_column)(const double* from, std::int64_t step, std::int64_t rows, double* to);
 };
 
 // The passes compiled for `path`; std::invalid_argument when this CPU lacks it.
