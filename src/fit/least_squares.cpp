@@ -3,6 +3,7 @@
 #include "common/checks.hpp"
 #include "fit/tall_qr.hpp"
 
+#include <Eigen/QR>
 #include <Eigen/SVD>
 
 #include <cmath>
@@ -66,6 +67,30 @@ bool clears_rank_threshold(const Eigen::MatrixXd& R, int exponent) {
            std::ldexp(smallest, exponent) >= kMargin * kSmallestNormal;
 }
 
+// A wide design (n < p): with Xᵀ = Q [R; 0] (R: n x n), X = [Rᵀ 0] Qᵀ, and when
+// R clears the rank threshold the minimum-norm solution is Q [R⁻ᵀ y; 0]. Otherwise
+// the SVD of X itself decides which singular values count.
+Eigen::VectorXd wide_solve(const StridedMatrix& X, const Eigen::VectorXd& y) {
+    require_allocatable(X.rows(), X.cols());
+    Eigen::MatrixXd A = X.transpose();
+    if (!A.allFinite()) return nan_vector(A.rows());
+    const int x_exponent = scale_exponent(A.cwiseAbs().maxCoeff());
+    const int y_exponent = y.allFinite() ? scale_exponent(y.cwiseAbs().maxCoeff()) : 0;
+    scale_by_power_of_two(A.data(), A.size(), -x_exponent);
+    const Eigen::VectorXd b = scaled(y, -y_exponent);
+    const int shift = y_exponent - x_exponent;
+
+    const Eigen::HouseholderQR<Eigen::MatrixXd> qr(A);
+    const Eigen::Index n = A.cols();
+    const Eigen::MatrixXd R = qr.matrixQR().topRows(n).triangularView<Eigen::Upper>();
+    if (clears_rank_threshold(R, x_exponent)) {
+        Eigen::VectorXd z = Eigen::VectorXd::Zero(A.rows());
+        z.head(n) = R.transpose().triangularView<Eigen::Lower>().solve(b);
+        return scaled(qr.householderQ() * z, shift);
+    }
+    return scaled(svd_solve(A.transpose(), b, x_exponent), shift);
+}
+
 }  // namespace
 
 Eigen::VectorXd ols(const StridedMatrix& X, const Eigen::VectorXd& y, const Cancellation& cancel) {
@@ -76,23 +101,15 @@ Eigen::VectorXd ols(const StridedMatrix& X, const Eigen::VectorXd& y, const Canc
     // Eigen's SVD of a matrix without rows or columns reads outside its storage.
     if (n == 0 || p == 0) return Eigen::VectorXd::Zero(p);
 
-    // Both paths work on X and y scaled by powers of two to entries below 1, so
+    // Every path works on X and y scaled by powers of two to entries below 1, so
     // that no square overflows or vanishes whatever the units: exact, so at
     // ordinary scales the bits are those of the unscaled problem.
-    if (n < 2 * p) {
-        require_allocatable(n, p);
-        Eigen::MatrixXd A = X;
-        if (!A.allFinite()) return nan_vector(p);
-        const int x_exponent = scale_exponent(A.cwiseAbs().maxCoeff());
-        const int y_exponent = y.allFinite() ? scale_exponent(y.cwiseAbs().maxCoeff()) : 0;
-        scale_by_power_of_two(A.data(), A.size(), -x_exponent);
-        return scaled(svd_solve(A, scaled(y, -y_exponent), x_exponent), y_exponent - x_exponent);
-    }
+    if (n < p) return wide_solve(X, y);
 
-    // A tall design is reduced first: with X = Q [R; 0], the SVD of the p x p
-    // factor R carries the singular values and right vectors of X, so solving
-    // R beta = (Q^T y)[0:p] gives the same minimum-norm solution with the same
-    // rank threshold, at a fraction of the cost of bidiagonalising all n rows.
+    // With X = Q [R; 0] (R: p x p), the SVD of R carries the singular values and
+    // right vectors of X, so solving R beta = (Qᵀy)[0:p] gives the same
+    // minimum-norm solution with the same rank threshold, at a fraction of the
+    // cost of bidiagonalising all n rows.
     const TallQr reduced = tall_qr(X, y, cancel);
     if (!reduced.finite) return nan_vector(p);
     const int shift = reduced.y_exponent - reduced.x_exponent;
