@@ -67,6 +67,17 @@ bool clears_rank_threshold(const Eigen::MatrixXd& R, int exponent) {
            std::ldexp(smallest, exponent) >= kMargin * kSmallestNormal;
 }
 
+// The SVD of X itself: a scaled copy of X, and y scaled apart.
+Eigen::VectorXd direct_svd_solve(const StridedMatrix& X, const Eigen::VectorXd& y) {
+    require_allocatable(X.rows(), X.cols());
+    Eigen::MatrixXd A = X;
+    if (!A.allFinite()) return nan_vector(A.cols());
+    const int x_exponent = scale_exponent(A.cwiseAbs().maxCoeff());
+    const int y_exponent = y.allFinite() ? scale_exponent(y.cwiseAbs().maxCoeff()) : 0;
+    scale_by_power_of_two(A.data(), A.size(), -x_exponent);
+    return scaled(svd_solve(A, scaled(y, -y_exponent), x_exponent), y_exponent - x_exponent);
+}
+
 // A wide design (n < p): with Xᵀ = Q [R; 0] (R: n x n), X = [Rᵀ 0] Qᵀ, and when
 // R clears the rank threshold the minimum-norm solution is Q [R⁻ᵀ y; 0]. Otherwise
 // the SVD of X itself decides which singular values count.
@@ -77,18 +88,14 @@ Eigen::VectorXd wide_solve(const StridedMatrix& X, const Eigen::VectorXd& y) {
     const int x_exponent = scale_exponent(A.cwiseAbs().maxCoeff());
     const int y_exponent = y.allFinite() ? scale_exponent(y.cwiseAbs().maxCoeff()) : 0;
     scale_by_power_of_two(A.data(), A.size(), -x_exponent);
-    const Eigen::VectorXd b = scaled(y, -y_exponent);
-    const int shift = y_exponent - x_exponent;
 
     const Eigen::HouseholderQR<Eigen::MatrixXd> qr(A);
     const Eigen::Index n = A.cols();
     const Eigen::MatrixXd R = qr.matrixQR().topRows(n).triangularView<Eigen::Upper>();
-    if (clears_rank_threshold(R, x_exponent)) {
-        Eigen::VectorXd z = Eigen::VectorXd::Zero(A.rows());
-        z.head(n) = R.transpose().triangularView<Eigen::Lower>().solve(b);
-        return scaled(qr.householderQ() * z, shift);
-    }
-    return scaled(svd_solve(A.transpose(), b, x_exponent), shift);
+    if (!clears_rank_threshold(R, x_exponent)) return direct_svd_solve(X, y);
+    Eigen::VectorXd z = Eigen::VectorXd::Zero(A.rows());
+    z.head(n) = R.transpose().triangularView<Eigen::Lower>().solve(scaled(y, -y_exponent));
+    return scaled(qr.householderQ() * z, y_exponent - x_exponent);
 }
 
 }  // namespace
@@ -115,6 +122,10 @@ Eigen::VectorXd ols(const StridedMatrix& X, const Eigen::VectorXd& y, const Canc
     const int shift = reduced.y_exponent - reduced.x_exponent;
     if (clears_rank_threshold(reduced.R, reduced.x_exponent))
         return scaled(reduced.R.triangularView<Eigen::Upper>().solve(reduced.Qty), shift);
+    // Below 2p rows the SVD of X costs little more than that of R: X's own
+    // decides, as it always has for such designs (a symmetric rank-one X keeps
+    // its exact solution).
+    if (n < 2 * p) return direct_svd_solve(X, y);
     return scaled(svd_solve(reduced.R, reduced.Qty, reduced.x_exponent), shift);
 }
 
