@@ -35,6 +35,7 @@ def low_rank(rng: np.random.Generator, n: int, p: int, r: int) -> np.ndarray:
     "n, p, r",
     [
         (50, 5, 5),
+        (20000, 8, 8),
         (200, 30, 30),
         (40, 12, 3),
         (60, 25, 7),
@@ -44,6 +45,7 @@ def low_rank(rng: np.random.Generator, n: int, p: int, r: int) -> np.ndarray:
     ],
     ids=[
         "tall",
+        "tall-blocks",
         "tall-wide-svd",
         "deficient",
         "deficient-wide-svd",
@@ -54,6 +56,8 @@ def low_rank(rng: np.random.Generator, n: int, p: int, r: int) -> np.ndarray:
 )
 def test_ols_matches_svd_oracle(rng: np.random.Generator, n: int, p: int, r: int) -> None:
     X = low_rank(rng, n, p, r) if r < min(n, p) else rng.normal(size=(n, p))
+    if r == min(n, p):
+        X[: n // 2, 0] = 0.0  # like an indicator: zero over whole blocks of rows
     y = rng.normal(size=n)
     expected, rank = svd_oracle(X, y)
     assert rank == r
