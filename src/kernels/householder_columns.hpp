@@ -1,7 +1,8 @@
 #pragma once
 // The column passes of a Householder QR over a block of rows: inner products of
-// one column with the columns after it, and the reflection of those columns, in
-// an order fixed lane by lane so that every path gives the same bits.
+// one column with the columns after it and the reflection of those columns, in
+// an order fixed lane by lane so that every path gives the same bits, and the
+// copy of a block's columns that also finds their largest magnitude.
 
 #include "kernels/simd_path.hpp"
 
