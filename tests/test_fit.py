@@ -2,6 +2,7 @@
 
 import math
 from collections.abc import Callable
+from fractions import Fraction
 
 import numpy as np
 import pytest
@@ -34,6 +35,7 @@ def low_rank(rng: np.random.Generator, n: int, p: int, r: int) -> np.ndarray:
     "n, p, r",
     [
         (50, 5, 5),
+        (20000, 8, 8),
         (200, 30, 30),
         (40, 12, 3),
         (60, 25, 7),
@@ -43,6 +45,7 @@ def low_rank(rng: np.random.Generator, n: int, p: int, r: int) -> np.ndarray:
     ],
     ids=[
         "tall",
+        "tall-blocks",
         "tall-wide-svd",
         "deficient",
         "deficient-wide-svd",
@@ -53,6 +56,8 @@ def low_rank(rng: np.random.Generator, n: int, p: int, r: int) -> np.ndarray:
 )
 def test_ols_matches_svd_oracle(rng: np.random.Generator, n: int, p: int, r: int) -> None:
     X = low_rank(rng, n, p, r) if r < min(n, p) else rng.normal(size=(n, p))
+    if r == min(n, p):
+        X[: n // 2, 0] = 0.0  # like an indicator: zero over whole blocks of rows
     y = rng.normal(size=n)
     expected, rank = svd_oracle(X, y)
     assert rank == r
@@ -98,6 +103,120 @@ def test_ols_non_finite_design_gives_nan(rng: np.random.Generator, p: int, bad: 
     X[4, 1] = bad
     beta = vc.ols(X, rng.normal(size=30))
     assert beta.shape == (p,) and np.all(np.isnan(beta))
+
+
+# Shapes of every path: one QR of a short or square design, a QR of many blocks, a
+# rank-deficient QR that ends in an SVD, a wide design's QR of its transpose, and the SVD
+# of a rank-deficient wide design.
+SCALE_SHAPES = [(100, 4, 4), (5, 5, 5), (30000, 6, 6), (40, 12, 3), (4, 8, 4), (6, 10, 3)]
+SCALE_IDS = ["qr", "qr-square", "qr-blocks", "qr-deficient", "wide", "wide-deficient"]
+
+
+@pytest.mark.parametrize("n, p, r", SCALE_SHAPES, ids=SCALE_IDS)
+@pytest.mark.parametrize("x_power, y_power", [(-1000, 0), (1000, 0), (-600, 300), (600, -300)])
+def test_ols_scaled_by_powers_of_two_gives_the_same_bits(
+    rng: np.random.Generator, n: int, p: int, r: int, x_power: int, y_power: int
+) -> None:
+    # Squared norms of such columns overflow or vanish: the fit must not see the units.
+    X = low_rank(rng, n, p, r) if r < min(n, p) else rng.normal(size=(n, p))
+    y = rng.normal(size=n)
+    beta = vc.ols(X * 2.0**x_power, y * 2.0**y_power)
+    np.testing.assert_array_equal(beta, vc.ols(X, y) * 2.0 ** (y_power - x_power))
+
+
+@pytest.mark.parametrize(
+    "n, p, r",
+    [shape for shape in SCALE_SHAPES if shape[2] == min(shape[:2])],
+    ids=[i for shape, i in zip(SCALE_SHAPES, SCALE_IDS, strict=True) if shape[2] == min(shape[:2])],
+)
+@pytest.mark.parametrize("s", [1e-300, 1e-155, 1e154, 1e300])
+def test_ols_keeps_its_accuracy_at_extreme_scales(
+    rng: np.random.Generator, n: int, p: int, r: int, s: float
+) -> None:
+    X = rng.normal(size=(n, p))
+    expected = np.arange(1.0, p + 1)
+    y = X @ expected
+    beta = vc.ols(X * s, y) * s
+    if n < p:  # the minimum-norm solution of the wide system
+        expected = np.linalg.pinv(X) @ y
+    np.testing.assert_allclose(beta, expected, rtol=1e-12)
+
+
+def test_ols_fits_a_high_degree_polynomial_in_raw_units(rng: np.random.Generator) -> None:
+    # Columns from 1 to 1e180: plain squared norms overflow.
+    x = rng.uniform(1e5, 1e6, 400)
+    X = np.vander(x, 31, increasing=True)
+    y = np.log(x) + rng.normal(scale=0.5, size=x.size)
+    beta = vc.ols(X, y)
+    assert np.all(np.isfinite(beta))
+    rms = np.sqrt(np.mean((X @ beta - y) ** 2))
+    rms_lstsq = np.sqrt(np.mean((X @ np.linalg.lstsq(X, y, rcond=None)[0] - y) ** 2))
+    assert rms <= rms_lstsq * (1 + 1e-6)
+
+
+def nist_longley() -> tuple[np.ndarray, np.ndarray, np.ndarray]:
+    """NIST StRD Longley: employment on six economic series, 1947-1962."""
+    data = np.array(
+        [
+            [60323, 83.0, 234289, 2356, 1590, 107608, 1947],
+            [61122, 88.5, 259426, 2325, 1456, 108632, 1948],
+            [60171, 88.2, 258054, 3682, 1616, 109773, 1949],
+            [61187, 89.5, 284599, 3351, 1650, 110929, 1950],
+            [63221, 96.2, 328975, 2099, 3099, 112075, 1951],
+            [63639, 98.1, 346999, 1932, 3594, 113270, 1952],
+            [64989, 99.0, 365385, 1870, 3547, 115094, 1953],
+            [63761, 100.0, 363112, 3578, 3350, 116219, 1954],
+            [66019, 101.2, 397469, 2904, 3048, 117388, 1955],
+            [67857, 104.6, 419180, 2822, 2857, 118734, 1956],
+            [68169, 108.4, 442769, 2936, 2798, 120445, 1957],
+            [66513, 110.8, 444546, 4681, 2637, 121950, 1958],
+            [68655, 112.6, 482704, 3813, 2552, 123366, 1959],
+            [69564, 114.2, 502601, 3931, 2514, 125368, 1960],
+            [69331, 115.7, 518173, 4806, 2572, 127852, 1961],
+            [70551, 116.9, 554894, 4007, 2827, 130081, 1962],
+        ]
+    )
+    X = np.column_stack([np.ones(16), data[:, 1:]])
+    certified = np.array(
+        [
+            -3482258.63459582,
+            15.0618722713733,
+            -0.358191792925910e-01,
+            -2.02022980381683,
+            -1.03322686717359,
+            -0.511041056535807e-01,
+            1829.15146461355,
+        ]
+    )
+    return X, data[:, 0], certified
+
+
+def nist_wampler(coefficient: float) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
+    """NIST StRD Wampler1 (coefficient 1) and Wampler2 (0.1): an exact quintic in x = 0..20."""
+    x = np.arange(21.0)
+    certified = coefficient ** np.arange(6.0)
+    # The published y are exact decimals; summing in exact fractions gives their nearest doubles.
+    c = Fraction(coefficient).limit_denominator(10)
+    y = np.array([float(sum(c**k * int(v) ** k for k in range(6))) for v in x])
+    return np.vander(x, 6, increasing=True), y, certified
+
+
+@pytest.mark.parametrize(
+    "problem",
+    [nist_longley, lambda: nist_wampler(1.0), lambda: nist_wampler(0.1)],
+    ids=["Longley", "Wampler1", "Wampler2"],
+)
+def test_ols_matches_lstsq_on_certified_nist_problems(problem: Callable[[], tuple]) -> None:
+    X, y, certified = problem()
+
+    def digits(beta: np.ndarray) -> float:
+        """Log relative error: the correct significant digits of the worst coefficient."""
+        error = np.max(np.abs(beta - certified) / np.abs(certified))
+        return 15.0 if error == 0 else min(15.0, -math.log10(error))
+
+    ours, lstsq = digits(vc.ols(X, y)), digits(np.linalg.lstsq(X, y, rcond=None)[0])
+    assert ours >= min(lstsq, 15.0) - 1.0, (ours, lstsq)
+    assert ours >= 7.0
 
 
 # --- fit_regularized_linear ---------------------------------------------------------------

@@ -13,8 +13,11 @@ namespace vexa {
 // rank-deficient and wide (p > n) designs solve without error. XᵀX is never
 // formed. An empty design gives the zero vector; a design with a non-finite
 // entry gives NaN in every component. ValueError when X rows != len(y).
-// X is read where it lies, in any layout: a tall X is reduced by tall_qr, which
-// checks `cancel` as it goes.
+// X is read where it lies, in any layout: a design with at least as many rows as
+// columns is reduced by tall_qr, which checks `cancel` as it goes; a wide one is
+// copied and reduced by a QR of its transpose. Where every singular value clears
+// the threshold by a wide margin, the triangular factor is solved by substitution;
+// otherwise its SVD (or the wide design's) decides.
 Eigen::VectorXd ols(const StridedMatrix& X, const Eigen::VectorXd& y,
                     const Cancellation& cancel = Cancellation());
 

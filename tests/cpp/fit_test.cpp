@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -65,35 +66,46 @@ TEST(LdltSolve, SubnormalPivotGivesZero) {
 
 }  // namespace
 
-// The blocked QR: X = Q [R; 0] (so RᵀR = XᵀX and RᵀQᵀy = Xᵀy), R upper
-// triangular, and the same bits for every team size and for a row-major X.
-TEST(TallQr, FactorsEveryLayoutAndTeamSizeAlike) {
+// The blocked QR: X = Q [R; 0] in scaled units (so RᵀR = XᵀX and RᵀQᵀy = Xᵀy
+// once the powers of two are undone), R upper triangular, and the same bits for
+// every team size, instruction-set path and layout of X.
+TEST(TallQr, FactorsEveryLayoutTeamSizeAndPathAlike) {
     std::mt19937_64 gen(9);
-    // One block, several, and enough blocks for the stacked factors to be split again.
-    for (Eigen::Index n : {40, 20000, 300000}) {
-        const Eigen::Index p = n == 40 ? 7 : 3;
+    // One block, several blocks in one chunk, and several chunks.
+    for (const auto& [n, p] :
+         {std::pair<Eigen::Index, Eigen::Index>{40, 7}, {20000, 3}, {300000, 3}, {3000, 45}}) {
         const Eigen::MatrixXd X = random_matrix(n, p, gen);
         const Eigen::VectorXd y = random_matrix(n, 1, gen);
         const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> rows = X;
         const vexa::TallQr reference = vexa::tall_qr(X, y);
-        const Eigen::MatrixXd& R = reference.R;
+        ASSERT_TRUE(reference.finite);
+        const Eigen::MatrixXd R = std::ldexp(1.0, reference.x_exponent) * reference.R;
+        const Eigen::VectorXd Qty = std::ldexp(1.0, reference.y_exponent) * reference.Qty;
         ASSERT_EQ(R.rows(), p);
         EXPECT_TRUE(R.isUpperTriangular(0.0));
         const Eigen::MatrixXd gram = X.transpose() * X;
         EXPECT_TRUE((R.transpose() * R).isApprox(gram, 1e-12)) << "n=" << n;
-        EXPECT_TRUE((R.transpose() * reference.Qty).isApprox(X.transpose() * y, 1e-11)) << n;
+        EXPECT_TRUE((R.transpose() * Qty).isApprox(X.transpose() * y, 1e-11)) << n;
 
+        const auto bytes = [](const Eigen::MatrixXd& M) {
+            return std::vector<unsigned char>(
+                reinterpret_cast<const unsigned char*>(M.data()),
+                reinterpret_cast<const unsigned char*>(M.data() + M.size()));
+        };
         const int saved = omp_get_max_threads();
         for (int threads : {1, 2, 3}) {
             omp_set_num_threads(threads);
-            for (const vexa::TallQr& other : {vexa::tall_qr(X, y), vexa::tall_qr(rows, y)}) {
-                const auto bytes = [](const Eigen::MatrixXd& M) {
-                    return std::vector<unsigned char>(
-                        reinterpret_cast<const unsigned char*>(M.data()),
-                        reinterpret_cast<const unsigned char*>(M.data() + M.size()));
-                };
-                EXPECT_EQ(bytes(other.R), bytes(R)) << "n=" << n << ", threads " << threads;
-                EXPECT_EQ(bytes(other.Qty), bytes(reference.Qty));
+            for (vexa::SimdPath path :
+                 {vexa::SimdPath::baseline, vexa::SimdPath::avx2, vexa::SimdPath::avx512}) {
+                if (!vexa::simd_path_supported(path)) continue;
+                for (const vexa::TallQr& other :
+                     {vexa::tall_qr(X, y, vexa::Cancellation(), path),
+                      vexa::tall_qr(rows, y, vexa::Cancellation(), path)}) {
+                    EXPECT_EQ(bytes(other.R), bytes(reference.R))
+                        << "n=" << n << ", threads " << threads << ", "
+                        << vexa::simd_path_name(path);
+                    EXPECT_EQ(bytes(other.Qty), bytes(reference.Qty));
+                }
             }
         }
         omp_set_num_threads(saved);
@@ -109,7 +121,7 @@ TEST(TallQr, StopsWhenCancelled) {
     const vexa::Cancellation cancel([&] {
         if (++polls > 3) throw Interrupted();
     });
-    // On one thread every block's check is a poll, so the fourth block stops it.
+    // On one thread the checks between blocks poll, so the fourth stops it.
     const int saved = omp_get_max_threads();
     omp_set_num_threads(1);
     EXPECT_THROW(vexa::tall_qr(X, y, cancel), Interrupted);
