@@ -39,10 +39,12 @@ auto fit_design_as_given(MatrixViewArgument& design, const Fit& fit) {
         return fit(design.view(), stop_on_pending_interrupt());
     } catch (const InterruptPending&) {
     }
-    // Ctrl-C goes back on the interpreter's list before anything can fail.
+    // Ctrl-C goes back on the interpreter's list first: should the copy fail
+    // (MemoryError), its handler still runs as soon as the call has returned.
     PyErr_SetInterruptEx(SIGINT);
     if (!interrupt_handler_is_default()) design.keep_copy();
     if (PyErr_CheckSignals() != 0) throw pybind11::error_already_set();
+    // Only reached under the default handler if a handler that ran before it replaced it.
     design.keep_copy();
     return fit(design.view(), cancel_on_signal());
 }
