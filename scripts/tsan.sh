@@ -35,7 +35,7 @@ runtime=$(ldconfig -p | sed -n 's/^[[:space:]]*libtsan\.so\.[0-9]* .* => //p' | 
 # Archer sits beside the libomp that clang links, in LLVM's library directory.
 archer=$(realpath "$(clang++ -print-resource-dir)/../../libarcher.so")
 
-echo "tsan: building the extension with clang and ThreadSanitizer in $build (5 to 10 minutes on 2 cores)"
+echo "tsan: building the extension with clang and ThreadSanitizer in $build (about 10 minutes on 2 busy cores; later runs rebuild only what changed)"
 start=$(date +%s)
 flags=-fsanitize=thread
 "$tools/cmake" -S . -B "$build" -G Ninja -DCMAKE_MAKE_PROGRAM="$tools/ninja" \
