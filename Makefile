@@ -112,6 +112,12 @@ sanitize: venv native-system-deps
 	$(ASAN_ENV) LD_PRELOAD="$(ASAN_LIB)" PYTHONPATH=$(abspath $(ASAN_DIR)) \
 	    VEXA_CORE_EXPECT_BUILD=$(abspath $(ASAN_DIR)) $(PY) -m pytest -p no:cacheprovider
 
+# ThreadSanitizer run of the sampler, ols and the penalized fit on LLVM's OpenMP runtime with
+# Archer, in build/tsan (installs clang and libomp-dev as root); fails on any race report.
+.PHONY: tsan
+tsan: venv
+	scripts/tsan.sh $(PY)
+
 # The formatters at the versions pyproject.toml pins, so that everyone formats alike
 # (.pre-commit-config.yaml pins the same ones).
 CXX_FILES     = $$(find src tests bench -name '*.cpp' -o -name '*.hpp')

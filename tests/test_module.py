@@ -377,3 +377,64 @@ def test_classes_without_constructor_still_refuse_a_call() -> None:
     for cls in (vc.GibbsResult, vc.MCMCResult):
         with pytest.raises(TypeError, match=f"^vexa_core.{cls.__name__}: No constructor defined!$"):
             cls()
+
+
+class RaisesWhenConverted:
+    """An argument whose conversion hooks all raise `error`."""
+
+    def __init__(self, error: BaseException) -> None:
+        self.error = error
+
+    def _raise(self, *args: object, **kwargs: object) -> None:
+        raise self.error
+
+    __array__ = __float__ = __index__ = _raise
+
+
+# Each kind of parameter, reached through the hook its conversion calls, with what the
+# call raises when the hook fails with an ordinary error.
+CONVERSIONS = {
+    "vector": (lambda a: vc.mad(a), TypeError),
+    "matrix-list-item": (lambda a: vc.ols([[a, 1.0]], [1.0]), TypeError),
+    "float": (lambda a: vc.compute_sr([1.0], [1.0], a), TypeError),
+    "int": (lambda a: vc.mdl_score([1.0], [1.0], a), TypeError),
+    "seed": (lambda a: vc.TournamentMCMC(seed=a), TypeError),
+    "list-of-int": (lambda a: vc.build_penalty_matrices_nd([a], [(0, 1)]), TypeError),
+    "bounds-item": (lambda a: vc.build_penalty_matrices_nd([1], [(a, 1.0)]), TypeError),
+    "list-of-vector": (lambda a: vc.design_matrix_nd([[1]], [a]), TypeError),
+    "penalty": (lambda a: vc.fit_regularized_linear(np.eye(2), [1.0, 2.0], a), RuntimeError),
+}
+
+
+@pytest.mark.parametrize("error", [MemoryError, KeyboardInterrupt, SystemExit, ValueError])
+@pytest.mark.parametrize("kind", sorted(CONVERSIONS))
+def test_urgent_errors_of_conversion_hooks_reach_the_caller(
+    kind: str, error: type[BaseException]
+) -> None:
+    call, ordinary = CONVERSIONS[kind]
+    raised = error("from the hook")
+    expected = ordinary if error is ValueError else error
+    with pytest.raises(expected) as info:
+        call(RaisesWhenConverted(raised))
+    assert (info.value is raised) == (expected is error)
+
+
+@pytest.mark.parametrize(
+    "R1, R2, got",
+    [("R1", None, "str"), (np.eye(2), np.ones((2, 2, 2)), "numpy.ndarray of dtype float64")],
+    ids=["R1-str", "R2-3d"],
+)
+def test_unconvertible_penalty_keeps_the_short_message_and_notes_the_types(
+    R1: object, R2: object, got: str
+) -> None:
+    with pytest.raises(RuntimeError) as info:
+        vc.fit_regularized_linear(np.eye(2), [1.0, 2.0], R1, R2, 1e-4)
+    shown = type(R1 if isinstance(R1, str) else R2)
+    assert str(info.value) == (
+        f"Unable to cast Python instance of type {shown} to C++ type '?' (#define "
+        "PYBIND11_DETAILED_ERROR_MESSAGES or compile in debug mode for details)"
+    )
+    name = "R1" if isinstance(R1, str) else "R2"
+    (note,) = info.value.__notes__
+    assert note.startswith(f"{name} must be None or convert to a float64 matrix")
+    assert f"got {got}" in note

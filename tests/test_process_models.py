@@ -220,6 +220,30 @@ def test_sigint_interrupts_a_long_call_within_half_a_second(call: str) -> None:
     assert rest == "1.0\n" and proc.returncode == 0, err
 
 
+@pytest.mark.parametrize("signal_name", ["SIGALRM", "SIGINT"])
+@pytest.mark.parametrize("fit", ["ols", "fit_regularized_linear"])
+def test_a_handler_that_changes_the_design_leaves_the_call_its_design(
+    fit: str, signal_name: str
+) -> None:
+    # The handler doubles the design that the call reads in place, and returns. A SIGALRM
+    # handler runs once the call is done; a SIGINT handler that returns lets the call
+    # start again on its own copy. Either way the call fits the design it was given.
+    code = f"""
+        import signal, time
+        base = np.random.default_rng(0).random(10**6 + 39)
+        X, y = np.lib.stride_tricks.sliding_window_view(base, 40), np.ones(10**6)
+        reference = vc.{fit}(X, y).tobytes()
+        ran = []
+        signal.signal(signal.{signal_name}, lambda *_: ran.append(base.__imul__(2)))
+        kill = f"sleep 0.05; kill -{signal_name[3:]} {{os.getpid()}}"
+        os.posix_spawnp("sh", ["sh", "-c", kill], os.environ)
+        start = time.perf_counter()
+        result = vc.{fit}(X, y).tobytes()
+        print(time.perf_counter() - start > 0.15, len(ran), result == reference)
+    """
+    assert run(code).split() == ["True", "1", "True"]
+
+
 def test_calls_from_other_threads_run_to_the_end() -> None:
     code = """
         import signal, threading, time

@@ -8,9 +8,12 @@
 // The one include point: CMake force-includes this header first into every
 // source file of the extension, so that no file can see pybind11's own caster for
 // these two types; a file that pulls in <pybind11/eigen.h> earlier fails to build.
+// The scalar conversions come with it, and so does the choice of pybind11's
+// detailed error messages (which name the C++ type of a failed cast).
 //
 // Adapted from pybind11 3.1.0, include/pybind11/eigen/matrix.h (the type_caster
-// of plain dense Eigen types): load() differs only in how `value` is allocated.
+// of plain dense Eigen types): load() differs in how `value` is allocated and in
+// letting an urgent error (module/conversion_failure.hpp) through.
 // pybind11 is Copyright (c) 2016 Wenzel Jakob <wenzel.jakob@epfl.ch>, All rights
 // reserved, and distributed under a BSD-style licence (BSD 3-Clause): use in
 // source and binary forms, with or without modification, is permitted provided
@@ -20,7 +23,11 @@
 #error "<pybind11/eigen.h> is included before module/eigen_conversion.hpp"
 #endif
 
+#define PYBIND11_DETAILED_ERROR_MESSAGES
+
 #include "common/huge_pages.hpp"
+#include "module/conversion_failure.hpp"
+#include "module/scalar_conversion.hpp"
 
 #include <pybind11/eigen.h>
 #include <pybind11/numpy.h>
@@ -41,8 +48,13 @@ struct advised_dense_caster {
 
     bool load(handle src, bool convert) {
         if (!convert && !isinstance<array_t<Scalar>>(src)) return false;
-        auto buf = array::ensure(src);
-        if (!buf) return false;
+        // As array::ensure, but an urgent error from __array__ or an item goes on.
+        auto buf = reinterpret_steal<array>(npy_api::get().PyArray_FromAny_(
+            src.ptr(), nullptr, 0, 0, npy_api::NPY_ARRAY_ENSUREARRAY_, nullptr));
+        if (!buf) {
+            vexa::module::clear_conversion_error();
+            return false;
+        }
         const auto dims = buf.ndim();
         if (dims < 1 || dims > 2) return false;
         const auto fits = props::conformable(buf);
@@ -55,7 +67,7 @@ struct advised_dense_caster {
             buf = buf.squeeze();
         }
         if (npy_api::get().PyArray_CopyInto_(ref.ptr(), buf.ptr()) < 0) {
-            PyErr_Clear();
+            vexa::module::clear_conversion_error();
             return false;
         }
         return true;

@@ -28,6 +28,16 @@ public:
 
     const View& view() const { return *view_; }
 
+    // Whether view() reads the caller's array rather than a copy of its own.
+    bool views_caller_storage() const { return static_cast<bool>(array_); }
+
+    // From now on view() reads a copy of the caller's array as it is now.
+    void keep_copy() {
+        if (!views_caller_storage()) return;
+        own(Eigen::MatrixXd(*view_));
+        array_ = pybind11::object();
+    }
+
     // Views `array`, which it keeps alive; false when its strides or alignment do not allow it.
     // A step of 0 (np.broadcast_to) is refused on an axis with more than one entry: Eigen
     // takes a zero stride for "contiguous" and would read past the array's entries.

@@ -18,4 +18,19 @@ inline vexa::Cancellation cancel_on_signal() {
     });
 }
 
+// Thrown by stop_on_pending_interrupt's poll: Ctrl-C is pending, and its handler
+// has not run.
+struct InterruptPending {};
+
+// A poll that runs no Python code: it stops the operation when Ctrl-C is pending
+// (taking it off the interpreter's list, so the caller must hand it back), and
+// leaves every other signal, and the garbage collector that PyErr_CheckSignals may
+// also run, for later. For operations that read the caller's own arrays, which
+// Python code could change while they do.
+inline vexa::Cancellation stop_on_pending_interrupt() {
+    return vexa::Cancellation([] {
+        if (PyOS_InterruptOccurred() != 0) throw InterruptPending();
+    });
+}
+
 }  // namespace vexa::module
