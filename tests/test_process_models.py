@@ -230,8 +230,9 @@ def test_a_handler_that_changes_the_design_leaves_the_call_its_design(
     # start again on its own copy. Either way the call fits the design it was given.
     code = f"""
         import signal, time
-        base = np.random.default_rng(0).random(10**6 + 39)
-        X, y = np.lib.stride_tricks.sliding_window_view(base, 40), np.ones(10**6)
+        # Long enough (about a second) that the signal, sent 50 ms in, arrives mid-call.
+        base = np.random.default_rng(0).random(200_000 + 299)
+        X, y = np.lib.stride_tricks.sliding_window_view(base, 300), np.ones(200_000)
         reference = vc.{fit}(X, y).tobytes()
         ran = []
         signal.signal(signal.{signal_name}, lambda *_: ran.append(base.__imul__(2)))
