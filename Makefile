@@ -2,7 +2,8 @@
 #   make demo      set everything up and run the demo
 #   make test      set everything up and run the native and Python tests
 #   make sanitize  the same tests on an AddressSanitizer + UBSan build
-#   make bench     vexa_core against NumPy/SciPy, side by side
+#   make bench     vexa_core against NumPy/SciPy, side by side (BEFORE=COMMIT also times
+#                  that earlier commit, built once under build/before/, against this build)
 #   make wheels    the sdist and repaired manylinux wheels for CPython 3.11 to 3.13 in dist/,
 #                  each installed and smoke-tested in a fresh environment
 #   make package-test  build the sdist and wheel and install each into a fresh
@@ -93,7 +94,7 @@ demo: install
 
 bench: install native-build
 	$(PY) bench/run.py --floor-binary $(NATIVE_DIR)/vexa_energy_floor \
-	    --interrupt-binary $(NATIVE_DIR)/vexa_interrupt_cost
+	    --interrupt-binary $(NATIVE_DIR)/vexa_interrupt_cost $(if $(BEFORE),--before $(BEFORE))
 
 # The interpreters the wheels are built for: versions, found on PATH or among pyenv's
 # versions, or paths of interpreters.

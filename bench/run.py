@@ -4,12 +4,12 @@ Every workload is first checked for agreement, then the two are timed
 interleaved over several repeats; the table shows medians and the ratio
 vexa_core / peer (below 1 means vexa_core is faster).
 
-A second table times the current build against an earlier commit of it
-(--before, built once under build/before/), for the speed-ups that have no
-NumPy peer.
+With --before COMMIT, a second table times the current build against that
+earlier commit of it (built once under build/before/), for the speed-ups that
+have no NumPy peer; without it, no earlier commit is built.
 
     python bench/run.py [--repeats N] [--json FILE] [--floor-binary PATH] [--only NAME ...]
-                        [--before COMMIT|none]
+                        [--before COMMIT]
 """
 
 from __future__ import annotations
@@ -314,9 +314,9 @@ def main() -> None:
     ap.add_argument("--only", nargs="*", metavar="NAME")
     ap.add_argument(
         "--before",
-        default="a0e33f9",
+        default="none",
         metavar="COMMIT",
-        help="also time this earlier commit against the current build ('none': skip)",
+        help="also time this earlier commit against the current build (default: none)",
     )
     args = ap.parse_args()
 

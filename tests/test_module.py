@@ -17,7 +17,7 @@ import vexa_core as vc
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 STUB = ROOT / "vexa_core.pyi"
-README = ROOT / "README.md"
+REFERENCE = ROOT / "docs" / "reference.md"
 
 DOC = "VEXA-P performans-kritik cekirdegi (C++/Eigen)."
 
@@ -204,10 +204,10 @@ def test_parameter_names_order_and_defaults(name: str) -> None:
         assert type(got) is type(want)
 
 
-def readme_signatures() -> dict[str, list[tuple[str, object]]]:
-    """The parameters in the README's reference headings, keyed like stub_signatures."""
+def reference_signatures() -> dict[str, list[tuple[str, object]]]:
+    """The parameters in the reference's headings, keyed like stub_signatures."""
     out = {}
-    for name, args in re.findall(r"^#{3,4} `(\w+)\((.*?)\)", README.read_text(), re.M):
+    for name, args in re.findall(r"^#{3,4} `(\w+)\((.*?)\)", REFERENCE.read_text(), re.M):
         key = {"TournamentMCMC": "TournamentMCMC.__init__", "fit": "TournamentMCMC.fit"}.get(
             name, name
         )
@@ -217,8 +217,8 @@ def readme_signatures() -> dict[str, list[tuple[str, object]]]:
     return out
 
 
-def test_readme_headings_give_the_stub_signatures() -> None:
-    assert readme_signatures() == SIGNATURES
+def test_reference_headings_give_the_stub_signatures() -> None:
+    assert reference_signatures() == SIGNATURES
 
 
 # --- conversions --------------------------------------------------------------------------
