@@ -2,7 +2,8 @@
 
     python scripts/requirements.py build test demo
 
-Each name is `build` (the build backend's own requirements), an extra of
+Each name is `build` (the build backend's own requirements), `runtime` (what the
+package itself depends on, NumPy), an extra of
 [project.optional-dependencies] or a group of [dependency-groups]; the requirements
 are declared there once and read from there by the Makefile.
 """
@@ -19,6 +20,8 @@ PYPROJECT = pathlib.Path(__file__).resolve().parents[1] / "pyproject.toml"
 def requirements(project: dict, name: str) -> list[str]:
     if name == "build":
         return list(project["build-system"]["requires"])
+    if name == "runtime":
+        return list(project["project"]["dependencies"])
     extras = project["project"].get("optional-dependencies", {})
     if name in extras:
         return list(extras[name])
