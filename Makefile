@@ -144,6 +144,7 @@ demo: install $(SET)demo
 bench: install native-build $(SET)test $(SET)bench
 	$(PY) bench/run.py --floor-binary $(NATIVE_DIR)/vexa_energy_floor \
 	    --interrupt-binary $(NATIVE_DIR)/vexa_interrupt_cost
+	$(PY) bench/interrupt_latency.py
 
 # The interpreters the wheels are built for: versions, found on PATH or among pyenv's
 # versions, or paths of interpreters.
