@@ -37,10 +37,12 @@ PY     := $(VENV)/bin/python
 JOBS   ?= 2
 WERROR ?= OFF
 TESTS  ?=
-# The build tools come from the virtual environment, so a machine needs only a compiler.
-CMAKE  := $(VENV)/bin/cmake
-CTEST  := $(VENV)/bin/ctest
-CMAKE_FLAGS = -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
+# CMake and Ninja are the ones on PATH when those are new enough, else the virtual
+# environment gets its own, so a machine needs only a compiler.
+tool    = $$(if [ -x $(VENV)/bin/$(1) ]; then echo $(abspath $(VENV))/bin/$(1); else command -v $(1); fi)
+CMAKE  := $(call tool,cmake)
+CTEST  := $(call tool,ctest)
+CMAKE_FLAGS = -G Ninja -DCMAKE_MAKE_PROGRAM=$(call tool,ninja) \
               -DPython_EXECUTABLE=$(abspath $(PY)) -DVEXA_WERROR=$(WERROR) \
               -DCMAKE_EXPORT_COMPILE_COMMANDS=ON $(CMAKE_ARGS)
 # scikit-build-core reads the same extra arguments from the environment.
@@ -97,8 +99,8 @@ $(VENV)/.python-$(PYTHON_VERSION):
 
 $(SET)%: pyproject.toml scripts/requirements.py | $(VENV)/.python-$(PYTHON_VERSION)
 	@echo "==> installing the '$*' requirements into $(VENV) ($(SET_MINUTES_$*))"
-	$(PY) scripts/requirements.py $* > $(VENV)/requirements-$*.txt
-	$(PY) -m pip install --quiet -r $(VENV)/requirements-$*.txt
+	@$(PY) scripts/requirements.py --skip-tools-on-path $* > $(VENV)/requirements-$*.txt
+	@$(PY) -m pip install --quiet -r $(VENV)/requirements-$*.txt
 	touch $@
 
 # What building the extension needs; `venv` is kept as the name of the whole toolbox.
@@ -109,25 +111,25 @@ venv: build-env $(SET)test $(SET)demo $(SET)bench $(SET)wheels
 # Reinstalling is incremental: the wheel build keeps its directory under build/.
 install: build-env
 	$(STEP) "building and installing the extension with pip (about 7 min on 2 cores the first time, seconds after)"
-	$(PROGRESS) $(PY) -m pip install -v --no-build-isolation --no-deps \
+	@$(PROGRESS) $(PY) -m pip install -v --no-build-isolation --no-deps \
 	    -Ccmake.define.VEXA_WERROR=$(WERROR) .
 
 # Also writes compile_commands.json for editors, linked at the top of the tree.
 native-configure: build-env $(SET)test native-system-deps
 	$(STEP) "configuring $(NATIVE_DIR) (about 10 s)"
-	$(CMAKE) -S . -B $(NATIVE_DIR) $(CMAKE_FLAGS) $(NO_LTO) >/dev/null
+	@$(CMAKE) -S . -B $(NATIVE_DIR) $(CMAKE_FLAGS) $(NO_LTO) >/dev/null
 	ln -sf $(NATIVE_DIR)/compile_commands.json compile_commands.json
 
 dev: native-configure
 	$(STEP) "building the extension and the native tests in $(NATIVE_DIR) (about 8 min on 2 cores the first time; a touched .cpp about 5 s)"
-	$(PROGRESS) $(CMAKE) --build $(NATIVE_DIR) -j $(JOBS)
+	@$(PROGRESS) $(CMAKE) --build $(NATIVE_DIR) -j $(JOBS)
 
 dev-test: dev
 	$(STEP) "pytest $(or $(TESTS),the whole suite) against $(NATIVE_DIR)"
 	$(call PYTEST_IN,$(NATIVE_DIR)) $(TESTS)
 
 native-build: native-configure
-	$(PROGRESS) $(CMAKE) --build $(NATIVE_DIR) --target vexa_energy_floor vexa_interrupt_cost -j $(JOBS)
+	@$(PROGRESS) $(CMAKE) --build $(NATIVE_DIR) --target vexa_energy_floor vexa_interrupt_cost -j $(JOBS)
 
 native-test: dev
 	$(STEP) "the native tests (about 30 s)"
@@ -162,10 +164,10 @@ package-test: $(SET)test
 # the native tests under AddressSanitizer and UBSan; -O1 keeps the suite's run time bearable.
 sanitize: build-env $(SET)test native-system-deps
 	$(STEP) "configuring $(ASAN_DIR), Debug with ASan and UBSan (about 10 s)"
-	$(CMAKE) -S . -B $(ASAN_DIR) $(CMAKE_FLAGS) -DVEXA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
+	@$(CMAKE) -S . -B $(ASAN_DIR) $(CMAKE_FLAGS) -DVEXA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
 	    -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" >/dev/null
 	$(STEP) "building $(ASAN_DIR) (about 8 min on 2 cores)"
-	$(PROGRESS) $(CMAKE) --build $(ASAN_DIR) -j $(JOBS)
+	@$(PROGRESS) $(CMAKE) --build $(ASAN_DIR) -j $(JOBS)
 	$(STEP) "the native tests under the sanitizers (about 1 min)"
 	$(ASAN_ENV) $(CTEST) --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
 	$(STEP) "the Python suite under the sanitizers (about 8 min)"
@@ -176,10 +178,10 @@ sanitize: build-env $(SET)test native-system-deps
 clang-test: build-env $(SET)test native-system-deps
 	@scripts/ensure-system-deps.sh $(PYTHON) --clang
 	$(STEP) "configuring $(CLANG_DIR) with clang (about 10 s)"
-	$(CMAKE) -S . -B $(CLANG_DIR) $(CMAKE_FLAGS) $(NO_LTO) -DCMAKE_C_COMPILER=clang \
+	@$(CMAKE) -S . -B $(CLANG_DIR) $(CMAKE_FLAGS) $(NO_LTO) -DCMAKE_C_COMPILER=clang \
 	    -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 	$(STEP) "building $(CLANG_DIR) (about 8 min on 2 cores)"
-	$(PROGRESS) $(CMAKE) --build $(CLANG_DIR) -j $(JOBS)
+	@$(PROGRESS) $(CMAKE) --build $(CLANG_DIR) -j $(JOBS)
 	$(STEP) "the native tests (about 30 s)"
 	$(CTEST) --test-dir $(CLANG_DIR) --output-on-failure -j $(JOBS)
 	$(STEP) "the Python suite against $(CLANG_DIR) (about 4 min)"
