@@ -232,10 +232,10 @@ def test_constructor_refuses_unconvertible_settings(kwargs: dict) -> None:
         ({"n_chains": True}, {"n_chains": 1}),
         ({"n_elite": np.int64(2)}, {"n_elite": 2}),
         ({"step_size": 1}, {"step_size": 1.0}),
-        ({"H_piH": np.float32(0.5)}, {"H_piH": 0.5}),
+        ({"H_piH": np.int32(25)}, {"H_piH": 25}),
         ({"seed": np.uint64(2**64 - 1)}, {"seed": 2**64 - 1}),
     ],
-    ids=["bool-count", "numpy-int-count", "int-step", "float32-H", "numpy-seed-max"],
+    ids=["bool-count", "numpy-int-count", "int-step", "numpy-int-H", "numpy-seed-max"],
 )
 def test_constructor_stores_a_convertible_setting_as_its_value(given: dict, stored: dict) -> None:
     X, y = line_data(2)[:2]
