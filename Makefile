@@ -61,6 +61,13 @@ NO_LTO      = -DCMAKE_BUILD_TYPE=Release -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=OF
 ASAN_LIB    = $$(c++ -print-file-name=libasan.so) $$(c++ -print-file-name=libstdc++.so.6)
 ASAN_ENV    = ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:abort_on_error=1 \
               UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# $(call configure,DIR,FLAGS): configures DIR when it has no build files yet or was
+# configured with other flags; otherwise the build itself reruns CMake when a CMake file changes.
+configure   = @flags='$(CMAKE_FLAGS) $(2)'; \
+              if [ ! -f $(1)/build.ninja ] || [ "$$(cat $(1)/.configured-with 2>/dev/null)" != "$$flags" ]; then \
+                  echo "==> configuring $(1) (about 10 s)"; \
+                  eval $(CMAKE) -S . -B $(1) "$$flags" >/dev/null && echo "$$flags" > $(1)/.configured-with; \
+              fi
 # The suite against the extension in a build directory, never an installed one.
 PYTEST_IN   = PYTHONPATH=$(abspath $(1)) VEXA_CORE_EXPECT_BUILD=$(abspath $(1)) \
               $(PY) -m pytest -p no:cacheprovider
@@ -116,8 +123,7 @@ install: build-env
 
 # Also writes compile_commands.json for editors, linked at the top of the tree.
 native-configure: build-env $(SET)test native-system-deps
-	$(STEP) "configuring $(NATIVE_DIR) (about 10 s)"
-	@$(CMAKE) -S . -B $(NATIVE_DIR) $(CMAKE_FLAGS) $(NO_LTO) >/dev/null
+	$(call configure,$(NATIVE_DIR),$(NO_LTO))
 	ln -sf $(NATIVE_DIR)/compile_commands.json compile_commands.json
 
 dev: native-configure
@@ -163,9 +169,7 @@ package-test: $(SET)test
 # The whole suite against a Debug build (Eigen's and our assertions on) of the extension and
 # the native tests under AddressSanitizer and UBSan; -O1 keeps the suite's run time bearable.
 sanitize: build-env $(SET)test native-system-deps
-	$(STEP) "configuring $(ASAN_DIR), Debug with ASan and UBSan (about 10 s)"
-	@$(CMAKE) -S . -B $(ASAN_DIR) $(CMAKE_FLAGS) -DVEXA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
-	    -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" >/dev/null
+	$(call configure,$(ASAN_DIR),-DVEXA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1")
 	$(STEP) "building $(ASAN_DIR) (about 8 min on 2 cores)"
 	@$(PROGRESS) $(CMAKE) --build $(ASAN_DIR) -j $(JOBS)
 	$(STEP) "the native tests under the sanitizers (about 1 min)"
@@ -177,9 +181,7 @@ sanitize: build-env $(SET)test native-system-deps
 # runtime is LLVM's libomp.
 clang-test: build-env $(SET)test native-system-deps
 	@scripts/ensure-system-deps.sh $(PYTHON) --clang
-	$(STEP) "configuring $(CLANG_DIR) with clang (about 10 s)"
-	@$(CMAKE) -S . -B $(CLANG_DIR) $(CMAKE_FLAGS) $(NO_LTO) -DCMAKE_C_COMPILER=clang \
-	    -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	$(call configure,$(CLANG_DIR),$(NO_LTO) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
 	$(STEP) "building $(CLANG_DIR) (about 8 min on 2 cores)"
 	@$(PROGRESS) $(CMAKE) --build $(CLANG_DIR) -j $(JOBS)
 	$(STEP) "the native tests (about 30 s)"
