@@ -1,19 +1,27 @@
-# Set-up, build and test of vexa_core. Every target installs what it needs.
-#   make demo      set everything up and run the demo
-#   make test      set everything up and run the native and Python tests
-#   make sanitize  the same tests on an AddressSanitizer + UBSan build
+# Set-up, build and test of vexa_core. Every target installs what it needs, and says
+# what it is doing and how long each step usually takes on a 2-core machine.
+#   make demo      build and install the extension, then run the demo (build
+#                  requirements, NumPy and matplotlib only)
+#   make test      the native and Python tests, against one build in build/native
+#   make dev       build the extension and the native tests in build/native, without
+#                  link-time optimisation: the inner loop of development. Rerun one test
+#                  file against it with `make dev-test TESTS=tests/test_stats.py`
+#   make sanitize  the same tests on a Debug (assertions on) AddressSanitizer + UBSan build
+#   make clang-test  the same tests on a Clang build in build/clang (installs clang and
+#                  libomp-dev as root)
 #   make bench     vexa_core against NumPy/SciPy, side by side (BEFORE=COMMIT also times
 #                  that earlier commit, built once under build/before/, against this build)
 #   make wheels    the sdist and repaired manylinux wheels for CPython 3.11 to 3.13 in dist/,
 #                  each installed and smoke-tested in a fresh environment
-#   make package-test  build the sdist and wheel and install each into a fresh
-#                  environment under the temporary directory (needs the package index)
+#   make package-test  the packaging checks against the sdist and this interpreter's
+#                  wheel, built into dist/ first
 #   make format    apply clang-format and ruff (format and safe lint fixes)
 #   make lint      check formatting and lint without changing anything
 # Variables: PYTHON (the interpreter; default the first supported one on PATH),
 # PYTHONS (the interpreters `make wheels` builds for), WERROR=ON (compiler warnings
 # in our code are errors, with any build target), CMAKE_ARGS (extra CMake arguments
-# for every build, for example CMAKE_ARGS=-DVEXA_NATIVE=ON).
+# for every build, for example CMAKE_ARGS=-DVEXA_NATIVE=ON), TESTS (what `make dev-test`
+# runs; default the whole Python suite).
 
 ifndef PYTHON
 PYTHON := $(shell scripts/find-python.sh)
@@ -29,27 +37,58 @@ VENV   := .venv
 PY     := $(VENV)/bin/python
 JOBS   ?= 2
 WERROR ?= OFF
-# The build tools come from the virtual environment, so a machine needs only a compiler.
-CMAKE  := $(VENV)/bin/cmake
-CTEST  := $(VENV)/bin/ctest
-CMAKE_FLAGS = -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
+TESTS  ?=
+# CMake and Ninja are the ones on PATH when those are new enough, else the virtual
+# environment gets its own, so a machine needs only a compiler.
+tool    = $$(if [ -x $(VENV)/bin/$(1) ]; then echo $(abspath $(VENV))/bin/$(1); else command -v $(1); fi)
+CMAKE  := $(call tool,cmake)
+CTEST  := $(call tool,ctest)
+CMAKE_FLAGS = -G Ninja -DCMAKE_MAKE_PROGRAM=$(call tool,ninja) \
               -DPython_EXECUTABLE=$(abspath $(PY)) -DVEXA_WERROR=$(WERROR) \
               -DCMAKE_EXPORT_COMPILE_COMMANDS=ON $(CMAKE_ARGS)
 # scikit-build-core reads the same extra arguments from the environment.
 export CMAKE_ARGS
+# A build shows "step N of M" lines and its warnings; the whole log goes to build/logs.
+PROGRESS = $(PY) scripts/progress.py --log build/logs/$@.log --
+STEP     = @echo "==> $@:"
 
+# The one development build: the extension and the native tests, Release without
+# link-time optimisation (which costs most of a one-file rebuild). `make test`, `make dev`
+# and the benchmark's native probes share it.
 NATIVE_DIR := build/native
 ASAN_DIR   := build/asan
+CLANG_DIR  := build/clang
+NO_LTO      = -DCMAKE_BUILD_TYPE=Release -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=OFF
 ASAN_LIB    = $$(c++ -print-file-name=libasan.so) $$(c++ -print-file-name=libstdc++.so.6)
 ASAN_ENV    = ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:abort_on_error=1 \
               UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# $(call configure,DIR,FLAGS): configures DIR when it has no build files yet or was
+# configured with other flags; otherwise the build itself reruns CMake when a CMake file changes.
+configure   = @flags='$(CMAKE_FLAGS) $(2)'; \
+              if [ ! -f $(1)/build.ninja ] || [ "$$(cat $(1)/.configured-with 2>/dev/null)" != "$$flags" ]; then \
+                  echo "==> configuring $(1) (about 10 s)"; \
+                  eval $(CMAKE) -S . -B $(1) "$$flags" >/dev/null && echo "$$flags" > $(1)/.configured-with; \
+              fi
+# The suite against the extension in a build directory, never an installed one.
+PYTEST_IN   = PYTHONPATH=$(abspath $(1)) VEXA_CORE_EXPECT_BUILD=$(abspath $(1)) \
+              $(PY) -m pytest -p no:cacheprovider
 
-# The development environment: the build requirements, the test, demo and benchmark
-# extras and the wheel tools, all as pyproject.toml declares them.
-DEV_SETS := build test demo bench wheels
+# The environment grows by requirement sets, each declared once in pyproject.toml and
+# installed when a target first needs it: `build` (the build backend's requirements),
+# `runtime` (NumPy), `demo` (matplotlib), `test` (pytest and the test suite's peers),
+# `bench` and `wheels` (the release tools). `make demo` installs only the first three.
+SET := $(VENV)/.set-$(PYTHON_VERSION)-
+SET_MINUTES_build   := about 20 s
+SET_MINUTES_runtime := about 10 s
+SET_MINUTES_demo    := about 15 s
+SET_MINUTES_test    := about 40 s
+SET_MINUTES_bench   := about 10 s
+SET_MINUTES_wheels  := about 10 s
+SET_MINUTES_format  := about 10 s
 
 .PHONY: all system-deps native-system-deps venv install native-configure native-build \
-        native-test test demo bench sanitize wheels package-test format lint clean
+        native-test dev dev-test test demo bench sanitize clang-test wheels package-test \
+        format lint clean
 all: test
 
 system-deps:
@@ -58,82 +97,115 @@ system-deps:
 native-system-deps:
 	@scripts/ensure-system-deps.sh $(PYTHON) --native-tests
 
-# One stamp per interpreter version: another PYTHON makes the environment afresh, and
-# the native build directories, whose caches name the old interpreter, start afresh too.
-$(VENV)/.deps-$(PYTHON_VERSION): pyproject.toml scripts/requirements.py
-	$(if $(wildcard $@),,$(PYTHON) -m venv --clear $(VENV))
-	$(if $(wildcard $@),,rm -f $(NATIVE_DIR)/CMakeCache.txt $(ASAN_DIR)/CMakeCache.txt)
-	$(PY) scripts/requirements.py $(DEV_SETS) > $(VENV)/requirements.txt
-	$(PY) -m pip install --quiet -r $(VENV)/requirements.txt
+# One environment per interpreter version: another PYTHON makes it afresh, and the
+# build directories, whose caches name the old interpreter, start afresh too.
+$(VENV)/.python-$(PYTHON_VERSION):
+	@echo "==> creating $(VENV) for Python $(PYTHON_VERSION) (about 5 s)"
+	$(PYTHON) -m venv --clear $(VENV)
+	rm -f $(NATIVE_DIR)/CMakeCache.txt $(ASAN_DIR)/CMakeCache.txt $(CLANG_DIR)/CMakeCache.txt
 	touch $@
 
-venv: system-deps $(VENV)/.deps-$(PYTHON_VERSION)
+$(SET)%: pyproject.toml scripts/requirements.py | $(VENV)/.python-$(PYTHON_VERSION)
+	@echo "==> installing the '$*' requirements into $(VENV) ($(SET_MINUTES_$*))"
+	@$(PY) scripts/requirements.py --skip-tools-on-path $* > $(VENV)/requirements-$*.txt
+	@$(PY) -m pip install --quiet -r $(VENV)/requirements-$*.txt
+	touch $@
+
+# What building the extension needs; `venv` is kept as the name of the whole toolbox.
+build-env: system-deps $(SET)build $(SET)runtime
+venv: build-env $(SET)test $(SET)demo $(SET)bench $(SET)wheels
+.PHONY: build-env
 
 # Reinstalling is incremental: the wheel build keeps its directory under build/.
-install: venv
-	$(PY) -m pip install --quiet --no-build-isolation --no-deps \
+install: build-env
+	$(STEP) "building and installing the extension with pip (about 7 min on 2 cores the first time, seconds after)"
+	@$(PROGRESS) $(PY) -m pip install -v --no-build-isolation --no-deps \
 	    -Ccmake.define.VEXA_WERROR=$(WERROR) .
 
 # Also writes compile_commands.json for editors, linked at the top of the tree.
-native-configure: venv native-system-deps
-	$(CMAKE) -S . -B $(NATIVE_DIR) $(CMAKE_FLAGS) >/dev/null
+native-configure: build-env $(SET)test native-system-deps
+	$(call configure,$(NATIVE_DIR),$(NO_LTO))
 	ln -sf $(NATIVE_DIR)/compile_commands.json compile_commands.json
 
-native-build: native-configure
-	$(CMAKE) --build $(NATIVE_DIR) --target vexa_energy_floor vexa_interrupt_cost -j $(JOBS)
+dev: native-configure
+	$(STEP) "building the extension and the native tests in $(NATIVE_DIR) (about 8 min on 2 cores the first time; a touched .cpp about 5 s)"
+	@$(PROGRESS) $(CMAKE) --build $(NATIVE_DIR) -j $(JOBS)
 
-native-test: native-configure
-	$(CMAKE) --build $(NATIVE_DIR) --target vexa_core_tests -j $(JOBS)
+dev-test: dev
+	$(STEP) "pytest $(or $(TESTS),the whole suite) against $(NATIVE_DIR)"
+	$(call PYTEST_IN,$(NATIVE_DIR)) $(TESTS)
+
+native-build: native-configure
+	@$(PROGRESS) $(CMAKE) --build $(NATIVE_DIR) --target vexa_energy_floor vexa_interrupt_cost -j $(JOBS)
+
+native-test: dev
+	$(STEP) "the native tests (about 30 s)"
 	$(CTEST) --test-dir $(NATIVE_DIR) --output-on-failure -j $(JOBS)
 
-test: install native-test
-	$(PY) -m pytest
+test: native-test
+	$(STEP) "the Python suite against $(NATIVE_DIR) (about 4 min)"
+	$(call PYTEST_IN,$(NATIVE_DIR))
 
-demo: install
+demo: install $(SET)demo
+	$(STEP) "running examples/demo.py"
 	$(PY) examples/demo.py
 
-bench: install native-build
+bench: install native-build $(SET)test $(SET)bench
 	$(PY) bench/run.py --floor-binary $(NATIVE_DIR)/vexa_energy_floor \
 	    --interrupt-binary $(NATIVE_DIR)/vexa_interrupt_cost $(if $(BEFORE),--before $(BEFORE))
+	$(PY) bench/interrupt_latency.py
 
 # The interpreters the wheels are built for: versions, found on PATH or among pyenv's
 # versions, or paths of interpreters.
 PYTHONS ?= 3.11 3.12 3.13
-wheels: venv
+wheels: build-env $(SET)wheels
 	TOOLS=$(abspath $(VENV))/bin scripts/build-wheels.sh $(PYTHONS)
 
-package-test: venv
-	VEXA_TEST_PACKAGING=1 $(PY) -m pytest -p no:cacheprovider tests/test_packaging.py
+# The sdist and this interpreter's wheel, as `make wheels` makes them, checked from outside.
+package-test: $(SET)test
+	$(MAKE) wheels PYTHONS=$(PYTHON_VERSION)
+	$(STEP) "the packaging checks against dist/"
+	VEXA_TEST_DIST=$(abspath dist) $(PY) -m pytest -p no:cacheprovider tests/test_packaging.py
 
-# The whole suite against a sanitized build of the extension and the native tests.
-sanitize: venv native-system-deps
-	$(CMAKE) -S . -B $(ASAN_DIR) $(CMAKE_FLAGS) -DVEXA_SANITIZE=ON >/dev/null
-	$(CMAKE) --build $(ASAN_DIR) -j $(JOBS)
+# The whole suite against a Debug build (Eigen's and our assertions on) of the extension and
+# the native tests under AddressSanitizer and UBSan; -O1 keeps the suite's run time bearable.
+sanitize: build-env $(SET)test native-system-deps
+	$(call configure,$(ASAN_DIR),-DVEXA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1")
+	$(STEP) "building $(ASAN_DIR) (about 8 min on 2 cores)"
+	@$(PROGRESS) $(CMAKE) --build $(ASAN_DIR) -j $(JOBS)
+	$(STEP) "the native tests under the sanitizers (about 1 min)"
 	$(ASAN_ENV) $(CTEST) --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
-	$(ASAN_ENV) LD_PRELOAD="$(ASAN_LIB)" PYTHONPATH=$(abspath $(ASAN_DIR)) \
-	    VEXA_CORE_EXPECT_BUILD=$(abspath $(ASAN_DIR)) $(PY) -m pytest -p no:cacheprovider
+	$(STEP) "the Python suite under the sanitizers (about 8 min)"
+	$(ASAN_ENV) LD_PRELOAD="$(ASAN_LIB)" $(call PYTEST_IN,$(ASAN_DIR))
+
+# The same suites on a Clang build, the compiler users of other platforms meet; its OpenMP
+# runtime is LLVM's libomp.
+clang-test: build-env $(SET)test native-system-deps
+	@scripts/ensure-system-deps.sh $(PYTHON) --clang
+	$(call configure,$(CLANG_DIR),$(NO_LTO) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
+	$(STEP) "building $(CLANG_DIR) (about 8 min on 2 cores)"
+	@$(PROGRESS) $(CMAKE) --build $(CLANG_DIR) -j $(JOBS)
+	$(STEP) "the native tests (about 30 s)"
+	$(CTEST) --test-dir $(CLANG_DIR) --output-on-failure -j $(JOBS)
+	$(STEP) "the Python suite against $(CLANG_DIR) (about 4 min)"
+	$(call PYTEST_IN,$(CLANG_DIR))
 
 # ThreadSanitizer run of the sampler, ols and the penalized fit on LLVM's OpenMP runtime with
 # Archer, in build/tsan (installs clang and libomp-dev as root); fails on any race report.
 .PHONY: tsan
-tsan: venv
+tsan: build-env $(SET)test
 	scripts/tsan.sh $(PY)
 
 # The formatters at the versions pyproject.toml pins, so that everyone formats alike
 # (.pre-commit-config.yaml pins the same ones).
 CXX_FILES     = $$(find src tests bench -name '*.cpp' -o -name '*.hpp')
 
-$(VENV)/.format-tools: pyproject.toml | $(VENV)/.deps-$(PYTHON_VERSION)
-	$(PY) scripts/requirements.py format > $(VENV)/format-requirements.txt
-	$(PY) -m pip install --quiet -r $(VENV)/format-requirements.txt
-	touch $@
-
-format: $(VENV)/.format-tools
+format: $(SET)format
 	$(VENV)/bin/clang-format -i $(CXX_FILES)
 	$(VENV)/bin/ruff format .
 	$(VENV)/bin/ruff check --fix .
 
-lint: $(VENV)/.format-tools
+lint: $(SET)format
 	$(VENV)/bin/clang-format --dry-run --Werror $(CXX_FILES)
 	$(VENV)/bin/ruff format --check .
 	$(VENV)/bin/ruff check .

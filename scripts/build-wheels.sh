@@ -15,28 +15,34 @@ work=$root/build/wheels
 
 rm -rf dist "$work"
 mkdir -p dist "$work"
+echo "==> the sdist (a few seconds)"
 "$tools/python" -m build --sdist --no-isolation --outdir dist . >/dev/null
 sdist=$(echo dist/vexa_core-*.tar.gz)
 echo "sdist: $sdist"
 
+count=0
 for spec in "$@"; do
+    count=$((count + 1))
     case $spec in
         */*) py=$spec ;;
         *) py=$(scripts/find-python.sh "$spec") ;;
     esac
     tag=cp$("$py" -c 'import sys; print("%d%d" % sys.version_info[:2])')
-    echo "== $tag: building from the sdist with $py"
+    echo "==> wheel $count of $#: $tag, from the sdist with $py" \
+        "(about 6 min on 2 cores; $(($# - count)) more after it)"
     "$py" -m venv "$work/build-$tag"
     # A system Eigen (Debian's libeigen3-dev) is hidden: the wheels carry the pinned one.
-    "$work/build-$tag/bin/python" -m pip wheel --quiet --no-deps \
+    "$tools/python" scripts/progress.py --label "wheel $count of $#" --log "$work/build-$tag.log" -- \
+        "$work/build-$tag/bin/python" -m pip wheel -v --no-deps \
         --config-settings=cmake.define.CMAKE_IGNORE_PATH="$system_eigen" \
         --wheel-dir "$work/raw-$tag" "$root/$sdist"
+    echo "==> wheel $count of $#: bundling the OpenMP runtime with auditwheel (about 10 s)"
     PATH=$tools:$PATH "$tools/auditwheel" repair --wheel-dir "$work/repaired-$tag" "$work/raw-$tag"/*.whl
     wheel=$(echo "$work/repaired-$tag"/*.whl)
     mv "$wheel" dist/
     wheel=$root/dist/$(basename "$wheel")
 
-    echo "== $tag: installing $(basename "$wheel") into a fresh environment"
+    echo "==> wheel $count of $#: installing $(basename "$wheel") into a fresh environment (about 30 s)"
     "$py" -m venv "$work/smoke-$tag"
     # Binaries only: nothing is compiled on the way, NumPy included.
     "$work/smoke-$tag/bin/python" -m pip install --quiet --only-binary=:all: "$wheel"

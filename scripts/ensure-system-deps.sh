@@ -3,11 +3,12 @@
 # apt-get when running as root, otherwise it names them and stops.
 #   ensure-system-deps.sh PYTHON                  a C++ compiler, the interpreter's headers and venv
 #   ensure-system-deps.sh PYTHON --native-tests   GoogleTest as well, for the native tests
+#   ensure-system-deps.sh PYTHON --clang          clang and LLVM's OpenMP (libomp-dev) as well
 # Everything else (Eigen, pybind11, CMake, Ninja) comes from the package index.
 set -euo pipefail
 
 python=$1
-native_tests=${2:-}
+option=${2:-}
 version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
 
 missing=()
@@ -15,16 +16,23 @@ command -v c++ >/dev/null 2>&1 || missing+=(g++)
 "$python" -c 'import os, sysconfig; assert os.path.isfile(os.path.join(sysconfig.get_paths()["include"], "Python.h"))' \
     2>/dev/null || missing+=("python$version-dev")
 "$python" -c 'import ensurepip, venv' 2>/dev/null || missing+=("python$version-venv")
-if [ "$native_tests" = --native-tests ]; then
-    [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
-fi
+case $option in
+    --native-tests) [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev) ;;
+    --clang)
+        command -v clang++ >/dev/null 2>&1 || missing+=(clang)
+        # clang's -fopenmp needs LLVM's runtime and its omp.h.
+        printf '#include <omp.h>\nint main() { return omp_get_max_threads() > 0 ? 0 : 1; }\n' |
+            clang++ -fopenmp -x c++ - -o /dev/null >/dev/null 2>&1 || missing+=(libomp-dev) ;;
+    "") ;;
+    *) echo "error: unknown option $option" >&2; exit 2 ;;
+esac
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
-    echo "Installing system packages: ${missing[*]}"
+    echo "==> installing system packages: ${missing[*]} (about a minute)"
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 else
     echo "error: missing system packages: ${missing[*]}" >&2
     echo "install them with: sudo apt-get install ${missing[*]}" >&2

@@ -38,11 +38,13 @@ archer=$(realpath "$(clang++ -print-resource-dir)/../../libarcher.so")
 echo "tsan: building the extension with clang and ThreadSanitizer in $build (about 10 minutes on 2 busy cores; later runs rebuild only what changed)"
 start=$(date +%s)
 flags=-fsanitize=thread
-"$tools/cmake" -S . -B "$build" -G Ninja -DCMAKE_MAKE_PROGRAM="$tools/ninja" \
+# CMake and Ninja from the environment, or from PATH when the environment has none.
+tool() { if [ -x "$tools/$1" ]; then echo "$tools/$1"; else command -v "$1"; fi; }
+"$(tool cmake)" -S . -B "$build" -G Ninja -DCMAKE_MAKE_PROGRAM="$(tool ninja)" \
     -DPython_EXECUTABLE="$python" -DCMAKE_C_COMPILER=clang \
     -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
     -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_MODULE_LINKER_FLAGS="$flags" >/dev/null
-"$tools/cmake" --build "$build" --target vexa_core
+"$(tool cmake)" --build "$build" --target vexa_core
 echo "tsan: built in $(($(date +%s) - start)) s; running the workload"
 
 # Without address randomisation ThreadSanitizer finds its shadow memory where it expects it.

@@ -13,7 +13,9 @@ ROOT = pathlib.Path(__file__).resolve().parents[1]
 
 
 def run(*args: str) -> subprocess.CompletedProcess[str]:
-    return subprocess.run([sys.executable, "-m", *args], cwd=ROOT, capture_output=True, text=True)
+    return subprocess.run(
+        [sys.executable, "-m", *args], cwd=ROOT, capture_output=True, text=True, timeout=900
+    )
 
 
 def test_stubtest_agrees_with_runtime() -> None:

@@ -68,17 +68,4 @@ TEST(MdlScoreCore, PenaltyAbsentOrZeroWeightIsNotRead) {
     EXPECT_EQ(vexa::mdl_score_core(y, y, 2, 20, 0.4, &beta, &both), base + 2.5 + 10.0);
 }
 
-TEST(MdlScoreCore, WorkBufferGivesTheSameValue) {
-    const Eigen::VectorXd y = vec({0, 1, 2, 3});
-    const Eigen::VectorXd beta = vec({0.25, -2});
-    Eigen::MatrixXd R(2, 2);
-    R << 1, 0.5, 0.5, 2;
-    const vexa::PenaltyTerms terms{&R, &R, 0.7, 0.3};
-    Eigen::VectorXd work;
-    const double a = vexa::mdl_score_core(y, y, 2, 20, 0.4, &beta, &terms);
-    const double b = vexa::mdl_score_core(y, y, 2, 20, 0.4, &beta, &terms, work);
-    EXPECT_EQ(a, b);
-    EXPECT_EQ(work.size(), 2);
-}
-
 }  // namespace
