@@ -2,6 +2,7 @@
 #   make demo      set everything up and run the demo
 #   make test      set everything up and run the native and Python tests
 #   make sanitize  the same tests on an AddressSanitizer + UBSan build
+#   make clang-test  the same tests on a Clang build with LLVM's OpenMP, in build/clang
 #   make bench     vexa_core against NumPy/SciPy, side by side
 #   make wheels    the sdist and repaired manylinux wheels for CPython 3.11 to 3.13 in dist/,
 #                  each installed and smoke-tested in a fresh environment
@@ -39,6 +40,7 @@ export CMAKE_ARGS
 
 NATIVE_DIR := build/native
 ASAN_DIR   := build/asan
+CLANG_DIR  := build/clang
 ASAN_LIB    = $$(c++ -print-file-name=libasan.so) $$(c++ -print-file-name=libstdc++.so.6)
 ASAN_ENV    = ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:abort_on_error=1 \
               UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -48,7 +50,7 @@ ASAN_ENV    = ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:abort_on_e
 DEV_SETS := build test demo bench wheels
 
 .PHONY: all system-deps native-system-deps venv install native-configure native-build \
-        native-test test demo bench sanitize wheels package-test format lint clean
+        native-test test demo bench sanitize clang-test wheels package-test format lint clean
 all: test
 
 system-deps:
@@ -112,6 +114,20 @@ sanitize: venv native-system-deps
 	$(ASAN_ENV) LD_PRELOAD="$(ASAN_LIB)" PYTHONPATH=$(abspath $(ASAN_DIR)) \
 	    VEXA_CORE_EXPECT_BUILD=$(abspath $(ASAN_DIR)) $(PY) -m pytest -p no:cacheprovider
 
+# The native tests and the whole suite against a Clang build of the extension (LLVM's
+# OpenMP runtime), which dispatches to the same kernel paths as the GCC build; installs
+# clang and libomp-dev as root, or names them. Prints the kernel paths CMake compiled.
+clang-test: venv
+	@scripts/ensure-system-deps.sh $(PYTHON) --clang
+	@mkdir -p $(CLANG_DIR)
+	$(CMAKE) -S . -B $(CLANG_DIR) $(CMAKE_FLAGS) -DCMAKE_CXX_COMPILER=clang++ \
+	    > $(CLANG_DIR)/configure.log || { cat $(CLANG_DIR)/configure.log; exit 1; }
+	@grep 'kernel paths' $(CLANG_DIR)/configure.log
+	$(CMAKE) --build $(CLANG_DIR) -j $(JOBS)
+	$(CTEST) --test-dir $(CLANG_DIR) --output-on-failure -j $(JOBS)
+	PYTHONPATH=$(abspath $(CLANG_DIR)) VEXA_CORE_EXPECT_BUILD=$(abspath $(CLANG_DIR)) \
+	    $(PY) -m pytest -p no:cacheprovider
+
 # ThreadSanitizer run of the sampler, ols and the penalized fit on LLVM's OpenMP runtime with
 # Archer, in build/tsan (installs clang and libomp-dev as root); fails on any race report.
 .PHONY: tsan
@@ -120,7 +136,7 @@ tsan: venv
 
 # The formatters at the versions pyproject.toml pins, so that everyone formats alike
 # (.pre-commit-config.yaml pins the same ones).
-CXX_FILES     = $$(find src tests bench -name '*.cpp' -o -name '*.hpp')
+CXX_FILES     = $$(find src tests bench -name '*.cpp' -o -name '*.hpp' -o -name '*.inc')
 
 $(VENV)/.format-tools: pyproject.toml | $(VENV)/.deps-$(PYTHON_VERSION)
 	$(PY) scripts/requirements.py format > $(VENV)/format-requirements.txt

@@ -25,10 +25,6 @@ void cross_products(const double* const* columns, const std::int64_t* row_steps,
                     std::int64_t n, double* out, double* work, SimdPath path,
                     const Cancellation& cancel = Cancellation());
 
-// The same on the widest path this CPU supports.
-void cross_products(const double* const* columns, const std::int64_t* row_steps, std::int64_t m,
-                    std::int64_t n, double* out, double* work);
-
 // Doubles of work space that cross_products needs for m columns.
 std::int64_t cross_products_work(std::int64_t m);
 
