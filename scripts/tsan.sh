@@ -39,7 +39,7 @@ echo "tsan: building the extension with clang and ThreadSanitizer in $build (abo
 start=$(date +%s)
 flags=-fsanitize=thread
 "$tools/cmake" -S . -B "$build" -G Ninja -DCMAKE_MAKE_PROGRAM="$tools/ninja" \
-    -DPython_EXECUTABLE="$python" -DCMAKE_C_COMPILER=clang \
+    -DPython_EXECUTABLE="$python" \
     -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
     -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_MODULE_LINKER_FLAGS="$flags" >/dev/null
 "$tools/cmake" --build "$build" --target vexa_core

@@ -70,6 +70,7 @@ struct Sweep {
     std::int64_t products_per_row() const { return tile_count() * kernel.size * kernel.size; }
 };
 
+// The tiles of `path` and the strided columns; refuses a path this CPU lacks.
 Sweep plan_sweep(const double* const* columns, const std::int64_t* row_steps, std::int64_t m,
                  double* grid, SimdPath path) {
     Sweep s{columns, row_steps, m, padded(m), grid, tile_kernel(path), {}, {}, {}};
