@@ -9,10 +9,15 @@
 // under another instruction set would break the one-definition rule, so no kernel
 // body touches Eigen.
 
-// Two levels, so that a compiler without __has_attribute or __has_builtin never
-// has to parse them.
-#if defined(__x86_64__) && defined(__has_attribute) && defined(__has_builtin)
-#if __has_attribute(target) && __has_builtin(__builtin_cpu_supports)
+// GCC and Clang (which also defines __GNUC__) have the attribute on x86-64; the
+// run-time check is asked for where the compiler can say (GCC before 10 cannot,
+// but has it). Nested, so that no compiler has to parse what it lacks.
+#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__has_builtin)
+#if __has_builtin(__builtin_cpu_supports)
+#define VEXA_X86_DISPATCH 1
+#endif
+#else
 #define VEXA_X86_DISPATCH 1
 #endif
 #endif
