@@ -67,7 +67,9 @@ ASAN_ENV    = ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:abort_on_e
 configure   = @flags='$(CMAKE_FLAGS) $(2)'; \
               if [ ! -f $(1)/build.ninja ] || [ "$$(cat $(1)/.configured-with 2>/dev/null)" != "$$flags" ]; then \
                   echo "==> configuring $(1) (about 10 s)"; \
-                  eval $(CMAKE) -S . -B $(1) "$$flags" >/dev/null && echo "$$flags" > $(1)/.configured-with; \
+                  mkdir -p $(1); \
+                  eval $(CMAKE) -S . -B $(1) "$$flags" > $(1)/configure.log || { cat $(1)/configure.log; exit 1; }; \
+                  grep -h 'kernel paths' $(1)/configure.log; echo "$$flags" > $(1)/.configured-with; \
               fi
 # The suite against the extension in a build directory, never an installed one.
 PYTEST_IN   = PYTHONPATH=$(abspath $(1)) VEXA_CORE_EXPECT_BUILD=$(abspath $(1)) \
@@ -182,7 +184,7 @@ sanitize: build-env $(SET)test native-system-deps
 # runtime is LLVM's libomp.
 clang-test: build-env $(SET)test native-system-deps
 	@scripts/ensure-system-deps.sh $(PYTHON) --clang
-	$(call configure,$(CLANG_DIR),$(NO_LTO) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
+	$(call configure,$(CLANG_DIR),$(NO_LTO) -DCMAKE_CXX_COMPILER=clang++)
 	$(STEP) "building $(CLANG_DIR) (about 8 min on 2 cores)"
 	@$(PROGRESS) $(CMAKE) --build $(CLANG_DIR) -j $(JOBS)
 	$(STEP) "the native tests (about 30 s)"
@@ -198,7 +200,7 @@ tsan: build-env $(SET)test
 
 # The formatters at the versions pyproject.toml pins, so that everyone formats alike
 # (.pre-commit-config.yaml pins the same ones).
-CXX_FILES     = $$(find src tests bench -name '*.cpp' -o -name '*.hpp')
+CXX_FILES     = $$(find src tests bench -name '*.cpp' -o -name '*.hpp' -o -name '*.inc')
 
 format: $(SET)format
 	$(VENV)/bin/clang-format -i $(CXX_FILES)

@@ -327,13 +327,10 @@ def main() -> None:
         if args.only and wl.name not in args.only:
             continue
         rows.append(run_workload(wl, args.repeats))
-    scaling = (
-        sampler_thread_scaling(args.floor_binary)
-        if hasattr(vc, "TournamentMCMC") and (not args.only or "TournamentMCMC.fit" in args.only)
-        else {}
-    )
+    wants_sampler = not args.only or "TournamentMCMC.fit" in args.only
+    scaling = sampler_thread_scaling(args.floor_binary) if wants_sampler else {}
     info.update({k: scaling.pop(k) for k in ("eigen", "compiler") if k in scaling})
-    if hasattr(vc, "TournamentMCMC") and (not args.only or "TournamentMCMC.fit" in args.only):
+    if wants_sampler:
         scaling.update(interrupt_polling_cost(args.interrupt_binary))
 
     print(

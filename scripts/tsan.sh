@@ -41,7 +41,7 @@ flags=-fsanitize=thread
 # CMake and Ninja from the environment, or from PATH when the environment has none.
 tool() { if [ -x "$tools/$1" ]; then echo "$tools/$1"; else command -v "$1"; fi; }
 "$(tool cmake)" -S . -B "$build" -G Ninja -DCMAKE_MAKE_PROGRAM="$(tool ninja)" \
-    -DPython_EXECUTABLE="$python" -DCMAKE_C_COMPILER=clang \
+    -DPython_EXECUTABLE="$python" \
     -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
     -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_MODULE_LINKER_FLAGS="$flags" >/dev/null
 "$(tool cmake)" --build "$build" --target vexa_core

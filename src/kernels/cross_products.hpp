@@ -21,13 +21,10 @@ namespace vexa {
 // 0.0 (rounded products, no fused multiply-add), and the eight lanes are added
 // in one fixed tree. `work` holds at least cross_products_work(m) doubles.
 // `cancel` is checked on the calling thread every 2^24 or so products.
+// std::invalid_argument, before anything is written, when this CPU lacks `path`.
 void cross_products(const double* const* columns, const std::int64_t* row_steps, std::int64_t m,
                     std::int64_t n, double* out, double* work, SimdPath path,
                     const Cancellation& cancel = Cancellation());
-
-// The same on the widest path this CPU supports.
-void cross_products(const double* const* columns, const std::int64_t* row_steps, std::int64_t m,
-                    std::int64_t n, double* out, double* work);
 
 // Doubles of work space that cross_products needs for m columns.
 std::int64_t cross_products_work(std::int64_t m);

@@ -2,6 +2,9 @@
 
 #include "kernels/target_attributes.hpp"
 
+#include <stdexcept>
+#include <string>
+
 namespace vexa {
 
 bool simd_path_supported(SimdPath path) {
@@ -28,6 +31,12 @@ SimdPath widest_simd_path() {
     if (simd_path_supported(SimdPath::avx512)) return SimdPath::avx512;
     if (simd_path_supported(SimdPath::avx2)) return SimdPath::avx2;
     return SimdPath::baseline;
+}
+
+void require_simd_path(SimdPath path) {
+    if (!simd_path_supported(path))
+        throw std::invalid_argument(std::string("this CPU does not support the ") +
+                                    simd_path_name(path) + " path");
 }
 
 const char* simd_path_name(SimdPath path) {

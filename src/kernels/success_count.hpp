@@ -17,11 +17,11 @@ constexpr int kMaxLockstep = 8;
 // entries. X: n x p, column-major. The prediction of a row is summed column by
 // column, X(i,0) b_0 + X(i,1) b_1 + ... left to right, every product and sum
 // rounded (no fused multiply-add), so it does not depend on the path.
+// std::invalid_argument for a group size out of range or a path this CPU lacks.
 void count_successes(const double* X, std::int64_t n, std::int64_t p, const double* y, double eps,
                      const double* const* betas, int group, std::int64_t* hits, SimdPath path);
 
-// The same on the widest path this CPU supports.
-void count_successes(const double* X, std::int64_t n, std::int64_t p, const double* y, double eps,
-                     const double* const* betas, int group, std::int64_t* hits);
+// std::invalid_argument unless 1 <= group <= kMaxLockstep.
+void require_lockstep_group(int group);
 
 }  // namespace vexa

@@ -3,7 +3,6 @@
 #include "stats/robust_stats.hpp"
 
 #include <cstdint>
-#include <stdexcept>
 
 namespace vexa {
 
@@ -20,8 +19,7 @@ double ChainEnergy::operator()(const Eigen::VectorXd& beta) {
 }
 
 void ChainEnergy::operator()(const Eigen::VectorXd* const* betas, int group, double* energies) {
-    if (group < 1 || group > kMaxLockstep)
-        throw std::invalid_argument("a lockstep group holds 1 to 8 coefficient vectors");
+    require_lockstep_group(group);
     const double* coefficients[kMaxLockstep] = {};
     for (int g = 0; g < group; ++g) coefficients[g] = betas[g]->data();
     std::int64_t hits[kMaxLockstep] = {};

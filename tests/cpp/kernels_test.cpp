@@ -3,6 +3,7 @@
 
 #include "fit/penalized_fit.hpp"
 #include "kernels/cross_products.hpp"
+#include "kernels/householder_columns.hpp"
 #include "kernels/simd_path.hpp"
 #include "kernels/success_count.hpp"
 #include "mcmc/tournament_mcmc.hpp"
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -32,10 +34,75 @@ std::vector<SimdPath> supported_paths() {
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-TEST(SimdPath, WidestIsSupportedAndBaselineAlwaysIs) {
+// On x86-64 every build, GCC's or Clang's, compiles the three paths and runs each
+// one the CPU offers: a build that quietly kept to the baseline fails here.
+TEST(SimdPath, EveryPathTheCpuOffersIsUsed) {
     EXPECT_TRUE(vexa::simd_path_supported(SimdPath::baseline));
-    EXPECT_TRUE(vexa::simd_path_supported(vexa::widest_simd_path()));
-    EXPECT_STREQ(vexa::simd_path_name(SimdPath::avx512), "avx512");
+#if defined(__x86_64__) && defined(__GNUC__)
+    __builtin_cpu_init();
+    const bool avx2 = __builtin_cpu_supports("avx2") != 0;
+    const bool avx512 = __builtin_cpu_supports("avx512f") != 0;
+    EXPECT_EQ(vexa::simd_path_supported(SimdPath::avx2), avx2);
+    EXPECT_EQ(vexa::simd_path_supported(SimdPath::avx512), avx512);
+    EXPECT_EQ(vexa::widest_simd_path(), avx512 ? SimdPath::avx512
+                                        : avx2 ? SimdPath::avx2
+                                               : SimdPath::baseline);
+#endif
+    RecordProperty("widest_path", vexa::simd_path_name(vexa::widest_simd_path()));
+}
+
+// Every kernel refuses a path this CPU lacks, before it writes anything, with
+// the message that names the path.
+using KernelCall = void (*)(SimdPath);
+
+class UnsupportedPath : public ::testing::TestWithParam<KernelCall> {};
+
+TEST_P(UnsupportedPath, IsRefusedByName) {
+    int refused = 0;
+    for (SimdPath path : {SimdPath::avx2, SimdPath::avx512}) {
+        if (vexa::simd_path_supported(path)) continue;
+        ++refused;
+        try {
+            GetParam()(path);
+            ADD_FAILURE() << vexa::simd_path_name(path) << " was not refused";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_EQ(std::string(e.what()), std::string("this CPU does not support the ") +
+                                                 vexa::simd_path_name(path) + " path");
+        }
+    }
+    if (refused == 0) GTEST_SKIP() << "this CPU supports every path";
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, UnsupportedPath,
+                         ::testing::Values(
+                             [](SimdPath path) {
+                                 const double x[8] = {}, b[1] = {};
+                                 const double* betas[1] = {b};
+                                 std::int64_t hits[1] = {-1};
+                                 vexa::count_successes(x, 8, 1, x, 1.0, betas, 1, hits, path);
+                                 EXPECT_EQ(hits[0], -1);
+                             },
+                             [](SimdPath path) {
+                                 const double x[8] = {};
+                                 const double* columns[1] = {x};
+                                 double out = -1.0;
+                                 std::vector<double> work(
+                                     static_cast<std::size_t>(vexa::cross_products_work(1)), -1.0);
+                                 vexa::cross_products(columns, nullptr, 1, 8, &out, work.data(),
+                                                      path);
+                                 EXPECT_EQ(out, -1.0);
+                                 EXPECT_EQ(work[0], -1.0);
+                             },
+                             [](SimdPath path) { vexa::householder_columns(path); }));
+
+TEST(SuccessCount, GroupSizeOutsideOneToEightIsRefused) {
+    const double x[8] = {};
+    const double* betas[vexa::kMaxLockstep + 1] = {};
+    std::int64_t hits[vexa::kMaxLockstep + 1] = {};
+    for (int group : {0, -1, vexa::kMaxLockstep + 1})
+        EXPECT_THROW(vexa::count_successes(x, 8, 1, x, 1.0, betas, group, hits, SimdPath::baseline),
+                     std::invalid_argument)
+            << group;
 }
 
 // The prediction of row i in the documented order: column by column, each
@@ -198,7 +265,8 @@ TEST(CrossProducts, SameBitsForEveryTeamSize) {
     for (int threads : {1, 2, 3}) {
         omp_set_num_threads(threads);
         Eigen::MatrixXd out = Eigen::MatrixXd::Zero(m, m);
-        vexa::cross_products(columns.data(), nullptr, m, n, out.data(), work.data());
+        vexa::cross_products(columns.data(), nullptr, m, n, out.data(), work.data(),
+                             vexa::widest_simd_path());
         for (Eigen::Index k = 0; k < m; ++k)
             for (Eigen::Index j = k; j < m; ++j)
                 ASSERT_TRUE(

@@ -94,16 +94,24 @@ long allocations_during(F&& work) {
     return allocations.load() - before;
 }
 
+// The sanity test's allocations are stored here, so that they are observed: a
+// compiler may otherwise drop an allocation whose memory nobody sees (C++14
+// allows it, and Clang does).
+const void* volatile seen_allocation = nullptr;
+
 TEST(AllocationCounter, SeesEigenAndOperatorNew) {
     REQUIRE_COUNTING();
     EXPECT_GE(allocations_during([] {
                   Eigen::VectorXd v(64);
                   v.setZero();
+                  seen_allocation = v.data();
                   EXPECT_EQ(v.sum(), 0.0);
               }),
               1);
     EXPECT_GE(allocations_during([] {
                   auto p = std::make_unique<std::vector<int>>(100, 1);
+                  seen_allocation = p.get();
+                  seen_allocation = p->data();
                   EXPECT_EQ(p->size(), 100u);
               }),
               1);
