@@ -24,8 +24,8 @@ constexpr std::int64_t kLanes = 8;
 // that the columns of one row fall into different cache sets (at a power of two
 // apart they would all compete for one set).
 constexpr std::int64_t kGatherStride = kRowBlock + 8;
-// Below this many products a second thread costs more than it saves.
-constexpr double kParallelProducts = 4e6;
+// Groups of tiles per thread of the team.
+constexpr std::int64_t kGroupsPerThread = 2;
 
 std::int64_t padded(std::int64_t m) { return (m + kGridStep - 1) / kGridStep * kGridStep; }
 
@@ -34,6 +34,76 @@ std::int64_t padded(std::int64_t m) { return (m + kGridStep - 1) / kGridStep * k
 
 using TileStep = void (*)(const double* const*, std::int64_t, std::int64_t, std::int64_t,
                           std::int64_t, std::int64_t, double*);
+
+// Tiles [first, last) of `tiles` through every row block in row order, on one
+// thread: their accumulators start from zero, so that running the group again
+// gives the same sums. The strided columns the tiles read are gathered a block of
+// rows at a time, row by row, so that a row-major matrix is read along its rows.
+void advance_group(const double* const* columns, const std::int64_t* row_steps, std::int64_t m,
+                   std::int64_t n, const std::vector<std::int64_t>& tiles, std::int64_t first,
+                   std::int64_t last, std::int64_t T, TileStep step, double* grid,
+                   const Cancellation& cancel) {
+    const std::int64_t mp = padded(m);
+    std::vector<char> used(static_cast<std::size_t>(m), 0);
+    for (std::int64_t t = first; t < last; ++t) {
+        const std::int64_t j0 = tiles[static_cast<std::size_t>(2 * t)];
+        const std::int64_t k0 = tiles[static_cast<std::size_t>(2 * t + 1)];
+        for (std::int64_t u = 0; u < T; ++u) {
+            used[static_cast<std::size_t>(std::min(j0 + u, m - 1))] = 1;
+            used[static_cast<std::size_t>(std::min(k0 + u, m - 1))] = 1;
+            if (j0 + u < mp)
+                std::fill(grid + ((j0 + u) * mp + k0) * kLanes,
+                          grid + ((j0 + u) * mp + k0 + T) * kLanes, 0.0);
+        }
+    }
+    std::vector<std::int64_t> strided;
+    for (std::int64_t j = 0; j < m; ++j)
+        if (used[static_cast<std::size_t>(j)] && row_steps && row_steps[j] != 1)
+            strided.push_back(j);
+    std::vector<double> block(strided.size() * static_cast<std::size_t>(kGatherStride));
+    std::vector<const double*> block_columns(static_cast<std::size_t>(m), nullptr);
+    for (std::size_t s = 0; s < strided.size(); ++s)
+        block_columns[static_cast<std::size_t>(strided[s])] =
+            block.data() + static_cast<std::int64_t>(s) * kGatherStride;
+
+    ThrottledCheck check(cancel, (last - first) * T * T * kRowBlock);
+    for (std::int64_t r0 = 0; r0 < n; r0 += kRowBlock) {
+        check.tick();
+        const std::int64_t r1 = std::min(n, r0 + kRowBlock);
+        for (std::int64_t j = 0; j < m; ++j)
+            if (used[static_cast<std::size_t>(j)] && !(row_steps && row_steps[j] != 1))
+                block_columns[static_cast<std::size_t>(j)] = columns[j] + r0;
+        for (std::int64_t i = r0; i < r1; ++i)
+            for (std::size_t s = 0; s < strided.size(); ++s) {
+                const std::int64_t j = strided[s];
+                block[s * static_cast<std::size_t>(kGatherStride) +
+                      static_cast<std::size_t>(i - r0)] = columns[j][i * row_steps[j]];
+            }
+        for (std::int64_t t = first; t < last; ++t)
+            step(block_columns.data(), m, tiles[static_cast<std::size_t>(2 * t)],
+                 tiles[static_cast<std::size_t>(2 * t + 1)], 0, r1 - r0, grid);
+    }
+}
+
+// The tiles on the thread team in one loop: consecutive tiles form groups, a few
+// per thread so that a thread slowed by other work leaves its share to the
+// others. Every tile adds its row blocks in row order on one thread, so the sums
+// are the same for every team width and grouping.
+void advance_tiles_on_team(const double* const* columns, const std::int64_t* row_steps,
+                           std::int64_t m, std::int64_t n, const std::vector<std::int64_t>& tiles,
+                           std::int64_t T, TileStep step, double* grid,
+                           const Cancellation& cancel) {
+    const std::int64_t count = static_cast<std::int64_t>(tiles.size() / 2);
+    const std::int64_t groups = std::min<std::int64_t>(count, kGroupsPerThread * team_width());
+    const double operations = 2.0 * static_cast<double>(n) * static_cast<double>(count * T * T);
+    parallel_for(
+        groups, cancel,
+        [&](std::int64_t g) {
+            advance_group(columns, row_steps, m, n, tiles, g * count / groups,
+                          (g + 1) * count / groups, T, step, grid, cancel);
+        },
+        operations);
+}
 
 }  // namespace
 
@@ -57,65 +127,12 @@ void cross_products(const double* const* columns, const std::int64_t* row_steps,
         T = avx512::kTile;
     }
 #endif
-    const std::int64_t mp = padded(m);
-    std::fill(work, work + mp * mp * kLanes, 0.0);
     std::vector<std::int64_t> tiles;  // (j0, k0) of every tile on or below the diagonal
     for (std::int64_t j0 = 0; j0 < m; j0 += T)
         for (std::int64_t k0 = 0; k0 <= j0; k0 += T) tiles.insert(tiles.end(), {j0, k0});
-    const std::int64_t count = static_cast<std::int64_t>(tiles.size() / 2);
+    advance_tiles_on_team(columns, row_steps, m, n, tiles, T, step, work, cancel);
 
-    // The strided columns, and the buffer their current block of rows is gathered into.
-    std::vector<std::int64_t> strided;
-    for (std::int64_t j = 0; j < m; ++j)
-        if (row_steps && row_steps[j] != 1) strided.push_back(j);
-    const std::int64_t gathered = static_cast<std::int64_t>(strided.size());
-    std::vector<double> block(static_cast<std::size_t>(gathered > 0 ? m * kGatherStride : 0));
-
-    // Every tile is advanced by one thread through all row blocks in row order
-    // (the static schedule gives a tile the same thread in every block), so
-    // the sums are the same for every team size. Row blocks are multiples of
-    // the lane count, so row i always meets lane i mod 8.
-    // A forked child has no team to wake (its first parallel region would wait forever).
-    const bool parallel =
-        static_cast<double>(n) * static_cast<double>(count * T * T) >= kParallelProducts &&
-        thread_team_usable();
-    // The rows go through in chunks of whole row blocks, about 2^24 products
-    // each, with a cancellation check between chunks on the calling thread. A
-    // tile still adds its row blocks in row order.
-    const std::int64_t blocks_per_check = std::max<std::int64_t>(
-        1, (std::int64_t{1} << 24) / (kRowBlock * std::max<std::int64_t>(1, count * T * T)));
-    for (std::int64_t c0 = 0; c0 < n; c0 += kRowBlock * blocks_per_check) {
-        cancel.check();
-        const std::int64_t c1 = std::min(n, c0 + kRowBlock * blocks_per_check);
-#pragma omp parallel if (parallel)
-        {
-            std::vector<const double*> block_columns(static_cast<std::size_t>(m));
-            for (std::int64_t r0 = c0; r0 < c1; r0 += kRowBlock) {
-                const std::int64_t r1 = std::min(n, r0 + kRowBlock);
-                if (gathered > 0) {
-                    // Row by row, so that a row-major matrix is read along its rows.
-#pragma omp for schedule(static)
-                    for (std::int64_t i = r0; i < r1; ++i)
-                        for (std::int64_t j : strided)
-                            block[static_cast<std::size_t>(j * kGatherStride + i - r0)] =
-                                columns[j][i * row_steps[j]];
-                }
-                for (std::int64_t j = 0; j < m; ++j)
-                    block_columns[static_cast<std::size_t>(j)] =
-                        row_steps && row_steps[j] != 1 ? block.data() + j * kGatherStride
-                                                       : columns[j] + r0;
-#pragma omp for schedule(static) nowait
-                for (std::int64_t t = 0; t < count; ++t)
-                    step(block_columns.data(), m, tiles[static_cast<std::size_t>(2 * t)],
-                         tiles[static_cast<std::size_t>(2 * t + 1)], 0, r1 - r0, work);
-                // The next block may not be gathered while a tile still reads this one.
-                if (gathered > 0) {
-#pragma omp barrier
-                }
-            }
-        }
-    }
-
+    const std::int64_t mp = padded(m);
     for (std::int64_t k = 0; k < m; ++k)
         for (std::int64_t j = k; j < m; ++j) {
             const double* lane = work + (j * mp + k) * kLanes;

@@ -32,7 +32,7 @@ void check_arguments(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
 }  // namespace
 
 MCMCResult TournamentMCMC::fit(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
-                               const PenaltyTerms& terms, DeepSchedule schedule,
+                               const PenaltyTerms& terms,
                                const Cancellation& cancel, SimdPath path) const {
     check_arguments(X, y, terms);
     // With no chain there is no energy to analyse and no chain to start the elite.
@@ -51,7 +51,7 @@ MCMCResult TournamentMCMC::fit(const Eigen::MatrixXd& X, const Eigen::VectorXd& 
     const std::vector<ChainState> elite = select_elite(chains, n_elite);
     ChainState best =
         run_deep_phase(problem, elite, n_deep, step_size, seed,
-                       sampler::kDeepStartHeatFactor * gibbs.r_heat, schedule, cancel);
+                       sampler::kDeepStartHeatFactor * gibbs.r_heat, cancel);
     return MCMCResult{std::move(best.beta), best.energy, gibbs, n_chains, n_elite};
 }
 
