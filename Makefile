@@ -79,7 +79,7 @@ native-configure: venv native-system-deps
 	ln -sf $(NATIVE_DIR)/compile_commands.json compile_commands.json
 
 native-build: native-configure
-	$(CMAKE) --build $(NATIVE_DIR) --target vexa_energy_floor vexa_interrupt_cost -j $(JOBS)
+	$(CMAKE) --build $(NATIVE_DIR) --target vexa_energy_floor vexa_interrupt_cost vexa_team_cost -j $(JOBS)
 
 native-test: native-configure
 	$(CMAKE) --build $(NATIVE_DIR) --target vexa_core_tests -j $(JOBS)
@@ -93,7 +93,7 @@ demo: install
 
 bench: install native-build
 	$(PY) bench/run.py --floor-binary $(NATIVE_DIR)/vexa_energy_floor \
-	    --interrupt-binary $(NATIVE_DIR)/vexa_interrupt_cost
+	    --interrupt-binary $(NATIVE_DIR)/vexa_interrupt_cost --team-binary $(NATIVE_DIR)/vexa_team_cost
 
 # The interpreters the wheels are built for: versions, found on PATH or among pyenv's
 # versions, or paths of interpreters.

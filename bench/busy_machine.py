@@ -34,7 +34,12 @@ CALLS = [
         "X, y = rng.random((500, 8)), rng.random(500); R = np.eye(8); s = vc.TournamentMCMC()",
         "s.fit(X, y, R, 2 * R, 1e-3, 1e-5)",
     ),
-    ("ols", "200,000 x 20", "X, y = rng.random((200_000, 20)), rng.random(200_000)", "vc.ols(X, y)"),
+    (
+        "ols",
+        "200,000 x 20",
+        "X, y = rng.random((200_000, 20)), rng.random(200_000)",
+        "vc.ols(X, y)",
+    ),
     (
         "TournamentMCMC(n_deep=400).fit",
         "20,000 x 20",
@@ -91,7 +96,14 @@ def table(busy: int, rounds: int, limit_s: float) -> list[dict[str, Any]]:
                 one.append(time_call(setup, call, one_thread=True))
             t, o = statistics.median(team), statistics.median(one)
             rows.append(
-                {"busy": busy, "call": name, "sizes": sizes, "team_s": t, "one_s": o, "ratio": t / o}
+                {
+                    "busy": busy,
+                    "call": name,
+                    "sizes": sizes,
+                    "team_s": t,
+                    "one_s": o,
+                    "ratio": t / o,
+                }
             )
         return rows
     finally:
@@ -109,7 +121,10 @@ def busy_machine_table(counts: list[int], rounds: int, limit_s: float = 900.0) -
 
 
 def print_table(rows: list[dict[str, Any]]) -> None:
-    print(f"\nbusy machine: default team / one thread, median of fresh processes ({os.cpu_count()} cores)")
+    print(
+        f"\nbusy machine: default team / one thread, median of fresh processes "
+        f"({os.cpu_count()} cores)"
+    )
     print(f"{'busy':>4}  {'call':32} {'sizes':14} {'team':>10} {'one thread':>11} {'ratio':>7}")
     for r in rows:
         print(

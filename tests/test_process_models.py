@@ -355,7 +355,6 @@ def test_a_memory_cap_narrows_the_team_and_never_ends_the_process(
     assert all(g in (e, "MemoryError") for g, e in zip(got[:3], expected, strict=True))
 
 
-
 def test_request_above_the_address_space_limit_is_refused_before_any_work() -> None:
     # The limit is set so that one of boundary_reduce_1d's two p x p matrices
     # still fits but both do not: only a check against RLIMIT_AS refuses the

@@ -185,8 +185,7 @@ int team_width() noexcept {
 void parallel_for(std::int64_t count, const Cancellation& cancel,
                   const std::function<void(std::int64_t)>& body, double operations) {
     std::vector<std::exception_ptr> errors(static_cast<std::size_t>(count > 0 ? count : 0));
-    const int width =
-        static_cast<int>(std::min<std::int64_t>(team_width(), count > 0 ? count : 0));
+    const int width = static_cast<int>(std::min<std::int64_t>(team_width(), count > 0 ? count : 0));
     Team& t = team();
     bool expected = false;
     if (width <= 1 || operations < team_threshold.load(std::memory_order_relaxed) ||

@@ -87,14 +87,18 @@ void advance_group(const double* const* columns, const std::int64_t* row_steps, 
 
 // The tiles on the thread team in one loop: consecutive tiles form groups, a few
 // per thread so that a thread slowed by other work leaves its share to the
-// others. Every tile adds its row blocks in row order on one thread, so the sums
-// are the same for every team width and grouping.
+// others, but one per thread when columns are gathered, since each group reads
+// whole rows of a row-major matrix. Every tile adds its row blocks in row order
+// on one thread, so the sums are the same for every team width and grouping.
 void advance_tiles_on_team(const double* const* columns, const std::int64_t* row_steps,
                            std::int64_t m, std::int64_t n, const std::vector<std::int64_t>& tiles,
                            std::int64_t T, TileStep step, double* grid,
                            const Cancellation& cancel) {
     const std::int64_t count = static_cast<std::int64_t>(tiles.size() / 2);
-    const std::int64_t groups = std::min<std::int64_t>(count, kGroupsPerThread * team_width());
+    const bool gathers =
+        row_steps && std::any_of(row_steps, row_steps + m, [](std::int64_t s) { return s != 1; });
+    const std::int64_t groups =
+        std::min<std::int64_t>(count, (gathers ? 1 : kGroupsPerThread) * team_width());
     const double operations = 2.0 * static_cast<double>(n) * static_cast<double>(count * T * T);
     parallel_for(
         groups, cancel,

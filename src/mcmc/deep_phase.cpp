@@ -88,8 +88,8 @@ ChainState run_deep_phase(const EnergyProblem& problem, const std::vector<ChainS
         [&](std::int64_t q) {
             const std::int64_t first = q * G;
             const int size = static_cast<int>(std::min<std::int64_t>(G, count - first));
-            refine_group(problem, elite, first, size, seed, n_deep, sigma, start_T, unmoved,
-                         lowest, cancel);
+            refine_group(problem, elite, first, size, seed, n_deep, sigma, start_T, unmoved, lowest,
+                         cancel);
         },
         operations);
     for (ChainState& run : lowest)

@@ -24,7 +24,7 @@ std::vector<ChainState> run_warmup(const EnergyProblem& problem, std::int32_t n_
     const std::int64_t groups = count > 0 ? (count + G - 1) / G : 0;
     const double operations = static_cast<double>(count) * static_cast<double>(n_warmup + 1) *
                               static_cast<double>(problem.X.size());
-    parallel_for(groups, cancel, [&](std::int64_t q) {
+    const auto run_group = [&](std::int64_t q) {
         const std::int64_t first = q * G;
         const int size = static_cast<int>(std::min<std::int64_t>(G, count - first));
         std::vector<MetropolisChain> group;
@@ -45,7 +45,8 @@ std::vector<ChainState> run_warmup(const EnergyProblem& problem, std::int32_t n_
             const MetropolisChain& chain = group[static_cast<std::size_t>(g)];
             chains[static_cast<std::size_t>(first + g)] = ChainState{chain.beta(), chain.energy()};
         }
-    }, operations);
+    };
+    parallel_for(groups, cancel, run_group, operations);
     return chains;
 }
 

@@ -8,10 +8,10 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
-#include <utility>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -87,8 +87,8 @@ TEST(ParallelFor, SmallLoopsStayOnTheCallingThread) {
     omp_set_num_threads(4);
     const vexa::Cancellation never;
     const std::thread::id caller = std::this_thread::get_id();
-    for (auto [count, operations] : {std::pair<std::int64_t, double>{1, 1e12},
-                                     {16, vexa::kTeamOperations / 2}}) {
+    for (auto [count, operations] :
+         {std::pair<std::int64_t, double>{1, 1e12}, {16, vexa::kTeamOperations / 2}}) {
         std::vector<std::int64_t> order;
         vexa::parallel_for(
             count, never,
