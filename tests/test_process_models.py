@@ -15,7 +15,7 @@ import pytest
 HANG_LIMIT_S = 120.0
 
 # Forks the way each test's program does; the 3.12+ warning about forking a
-# process that has threads (the OpenMP team) is what those programs accept.
+# process that has threads (the thread team) is what those programs accept.
 PRELUDE = textwrap.dedent("""
     import os, sys, warnings
     warnings.filterwarnings("ignore", message=".*multi-threaded.*fork", category=DeprecationWarning)
