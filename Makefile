@@ -138,7 +138,7 @@ dev-test: dev
 	$(call PYTEST_IN,$(NATIVE_DIR)) $(TESTS)
 
 native-build: native-configure
-	@$(PROGRESS) $(CMAKE) --build $(NATIVE_DIR) --target vexa_energy_floor vexa_interrupt_cost -j $(JOBS)
+	@$(PROGRESS) $(CMAKE) --build $(NATIVE_DIR) --target vexa_energy_floor vexa_interrupt_cost vexa_team_cost -j $(JOBS)
 
 native-test: dev
 	$(STEP) "the native tests (about 30 s)"
@@ -154,7 +154,8 @@ demo: install $(SET)demo
 
 bench: install native-build $(SET)test $(SET)bench
 	$(PY) bench/run.py --floor-binary $(NATIVE_DIR)/vexa_energy_floor \
-	    --interrupt-binary $(NATIVE_DIR)/vexa_interrupt_cost $(if $(BEFORE),--before $(BEFORE))
+	    --interrupt-binary $(NATIVE_DIR)/vexa_interrupt_cost \
+	    --team-binary $(NATIVE_DIR)/vexa_team_cost $(if $(BEFORE),--before $(BEFORE))
 	$(PY) bench/interrupt_latency.py
 
 # The interpreters the wheels are built for: versions, found on PATH or among pyenv's

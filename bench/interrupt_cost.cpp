@@ -26,7 +26,7 @@ double seconds_for(const vexa::TournamentMCMC& sampler, const Eigen::MatrixXd& X
                    const Eigen::VectorXd& y, const vexa::PenaltyTerms& terms,
                    const vexa::Cancellation& cancel) {
     const auto start = std::chrono::steady_clock::now();
-    const vexa::MCMCResult result = sampler.fit(X, y, terms, vexa::DeepSchedule::parallel, cancel);
+    const vexa::MCMCResult result = sampler.fit(X, y, terms, cancel);
     const auto stop = std::chrono::steady_clock::now();
     if (!std::isfinite(result.energy)) std::abort();
     return std::chrono::duration<double>(stop - start).count();

@@ -8,7 +8,12 @@ With --before COMMIT, a second table times the current build against that
 earlier commit of it (built once under build/before/), for the speed-ups that
 have no NumPy peer; without it, no earlier commit is built.
 
+The last table (busy_machine.py) times each call that uses the thread team on
+the default team against one thread, with 0, 2 and 4 busy background processes,
+after the cost of a loop on the team (bench/team_cost.cpp).
+
     python bench/run.py [--repeats N] [--json FILE] [--floor-binary PATH] [--only NAME ...]
+                        [--busy K ...] [--team-binary PATH]
                         [--before COMMIT]
 """
 
@@ -35,6 +40,7 @@ import vexa_core as vc
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import before_after
+import busy_machine
 
 # The oracles the tests check against are the peers timed here.
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests"))
@@ -311,6 +317,19 @@ def main() -> None:
         metavar="PATH",
         default=str(Path(__file__).resolve().parents[1] / "build/native/vexa_interrupt_cost"),
     )
+    ap.add_argument(
+        "--team-binary",
+        metavar="PATH",
+        default=str(Path(__file__).resolve().parents[1] / "build/native/vexa_team_cost"),
+    )
+    ap.add_argument(
+        "--busy",
+        type=int,
+        nargs="*",
+        default=[0, 2, 4],
+        metavar="K",
+        help="background processes of the busy-machine table (none: skip the table)",
+    )
     ap.add_argument("--only", nargs="*", metavar="NAME")
     ap.add_argument(
         "--before",
@@ -361,10 +380,24 @@ def main() -> None:
                 f"{r['workload']:34} {r['sizes']:26} {fmt(r['after_s']):>11} "
                 f"{fmt(r['before_s']):>11} {r['ratio']:8.4f} {r['cpu_ratio']:10.4f}"
             )
+    busy: list[dict[str, Any]] = []
+    if args.busy and not args.only:
+        if Path(args.team_binary).exists():
+            print("\na loop of two indices on the team and on the calling thread alone")
+            res = subprocess.run([args.team_binary], capture_output=True, text=True, check=True)
+            print(res.stdout, end="")
+        busy = busy_machine.busy_machine_table(args.busy, rounds=3)
+        busy_machine.print_table(busy)
     if args.json:
         Path(args.json).write_text(
             json.dumps(
-                {"machine": info, "workloads": rows, "sampler": scaling, "versus_before": versus},
+                {
+                    "machine": info,
+                    "workloads": rows,
+                    "sampler": scaling,
+                    "versus_before": versus,
+                    "busy_machine": busy,
+                },
                 indent=2,
             )
         )

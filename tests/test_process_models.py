@@ -15,7 +15,7 @@ import pytest
 HANG_LIMIT_S = 120.0
 
 # Forks the way each test's program does; the 3.12+ warning about forking a
-# process that has threads (the OpenMP team) is what those programs accept.
+# process that has threads (the thread team) is what those programs accept.
 PRELUDE = textwrap.dedent("""
     import os, sys, warnings
     warnings.filterwarnings("ignore", message=".*multi-threaded.*fork", category=DeprecationWarning)
@@ -57,8 +57,8 @@ def run(code: str, env: dict[str, str] | None = None) -> str:
 
 # --- fork ---------------------------------------------------------------------------------
 
-# The parent computes every reference after using its thread team and Eigen's threaded
-# product, so the children inherit a started OpenMP runtime.
+# The parent computes every reference after using its thread team, so the children
+# inherit a process whose team has started.
 FORK_REFERENCES = """
     rng = np.random.default_rng(4)
     X, y = rng.random((300, 4)), rng.random(300)
@@ -77,7 +77,7 @@ FORK_REFERENCES = """
                 vc.build_penalty_matrices_nd([2, 2], [(0, 1), (0, 1)])[0].tobytes())
 
     reference = results()
-    assert threads() > 1, "the parent should have started its OpenMP team"
+    assert threads() > 1, "the parent should have started its thread team"
 """
 
 FORK_ROUTES = {
@@ -126,6 +126,26 @@ def test_forked_children_compute_the_parents_bits(route: str) -> None:
         )
     )
     assert run(code, env={"OMP_NUM_THREADS": "2"}).split() == ["ok"]
+
+
+def test_a_child_forked_by_a_handler_during_a_parallel_call_finishes_it() -> None:
+    # The child resumes inside the parallel loop, without the workers that had
+    # started some of its indices: it runs those itself and gets the same bits.
+    code = """
+        import signal
+        rng = np.random.default_rng(6)
+        X, y = rng.random((3000, 10)), rng.random(3000)
+        settings = vc.TournamentMCMC(n_chains=8, n_warmup=300, n_deep=1500)
+        reference = settings.fit(X, y).beta_mcmc.tobytes()
+        pids = []
+        signal.signal(signal.SIGALRM, lambda *_: pids.append(os.fork()))
+        signal.setitimer(signal.ITIMER_REAL, 0.05)
+        same = settings.fit(X, y).beta_mcmc.tobytes() == reference
+        if pids == [0]:
+            os._exit(0 if same else 3)
+        print(same, [os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]) for pid in pids])
+    """
+    assert run(code, env={"OMP_NUM_THREADS": "2"}).split() == ["True", "[0]"]
 
 
 # --- sub-interpreters ---------------------------------------------------------------------
@@ -270,6 +290,66 @@ def test_calls_from_other_threads_run_to_the_end() -> None:
 
 
 # --- memory limits ------------------------------------------------------------------------
+
+# Address-space limits and AddressSanitizer's shadow memory do not mix.
+needs_plain_build = pytest.mark.skipif(
+    bool(os.environ.get("VEXA_CORE_EXPECT_BUILD")), reason="address-space limit under a sanitizer"
+)
+
+CAPPED_CALLS = """
+    rng = np.random.default_rng(5)
+    X, y = rng.random((40000, 20)), rng.random(40000)
+    Xs, ys = rng.random((500, 8)), rng.random(500)
+    calls = {
+        "sampler": lambda: vc.TournamentMCMC().fit(Xs, ys).beta_mcmc,
+        "ols": lambda: vc.ols(X, y),
+        "penalized": lambda: vc.fit_regularized_linear(X, y, R1=np.eye(20), gamma1=0.1),
+    }
+"""
+
+
+@needs_plain_build
+@pytest.mark.parametrize("headroom_mib", [4, 100])
+@pytest.mark.parametrize("thread", ["main", "new"])
+def test_a_memory_cap_narrows_the_team_and_never_ends_the_process(
+    headroom_mib: int, thread: str
+) -> None:
+    calls = textwrap.dedent(CAPPED_CALLS)
+    reference = run(calls + "print(*(call().tobytes().hex() for call in calls.values()))")
+    code = calls + textwrap.dedent(f"""
+        import resource, threading
+        with open("/proc/self/status") as f:
+            used = int(next(l.split()[1] for l in f if l.startswith("VmSize:"))) * 1024
+        soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+        out, capped = [], threading.Event()
+
+        def calls_under_cap():
+            capped.wait()
+            for call in calls.values():
+                try:
+                    out.append(call().tobytes().hex())
+                except MemoryError:
+                    out.append("MemoryError")
+
+        # The new thread exists before the cap; its first call into the module comes after.
+        worker = threading.Thread(target=calls_under_cap)
+        if "{thread}" == "new":
+            worker.start()
+        resource.setrlimit(resource.RLIMIT_AS, (used + ({headroom_mib} << 20), hard))
+        capped.set()
+        if "{thread}" == "main":
+            calls_under_cap()
+        else:
+            worker.join()
+        resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        # Usable, with every thread it wants, once the cap is lifted.
+        out += [call().tobytes().hex() for call in calls.values()]
+        print(*out)
+    """)
+    expected = reference.split()
+    got = run(code, env={"OMP_NUM_THREADS": "16"}).split()
+    assert got[3:] == expected
+    assert all(g in (e, "MemoryError") for g, e in zip(got[:3], expected, strict=True))
 
 
 def test_request_above_the_address_space_limit_is_refused_before_any_work() -> None:

@@ -1,13 +1,19 @@
 #include "common/thread_team.hpp"
 
 #include <pthread.h>
-#include <Eigen/Core>
+#ifdef _OPENMP
+#include <omp.h>
+#endif
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <exception>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -16,69 +22,188 @@ namespace vexa {
 namespace {
 
 std::atomic<bool> forked_child{false};
+std::atomic<double> team_threshold{kTeamOperations};
 
 // Runs in the child right after fork(), with only the forking thread alive: it
-// only stores two values.
-void mark_forked_child() {
-    forked_child.store(true, std::memory_order_relaxed);
-    Eigen::setNbThreads(1);
+// only stores a value. The child never touches the team again.
+void mark_forked_child() { forked_child.store(true, std::memory_order_relaxed); }
+
+// One parallel loop as the team sees it. It lives on the calling thread's stack;
+// a worker reaches it only between joining and leaving, both under the team's
+// mutex, and the caller returns only once no worker is left in it.
+struct Loop {
+    std::int64_t count = 0;
+    const std::function<void(std::int64_t)>* body = nullptr;
+    std::vector<std::exception_ptr>* errors = nullptr;
+    std::atomic<std::int64_t> next{0};
+    std::vector<std::atomic<bool>> done;  // index i has run to its end
+    int allowed = 0;                      // workers that may join
+    int joined = 0;                       // workers inside (under the mutex)
+
+    void run(std::int64_t i) {
+        const std::size_t k = static_cast<std::size_t>(i);
+        (*errors)[k] = nullptr;
+        try {
+            (*body)(i);
+        } catch (...) {
+            (*errors)[k] = std::current_exception();
+        }
+        done[k].store(true, std::memory_order_release);
+    }
+
+    // Takes indices until none is left.
+    void work() {
+        for (std::int64_t i = next.fetch_add(1); i < count; i = next.fetch_add(1)) run(i);
+    }
+};
+
+// The workers and the loop they may join. Never destroyed: detached workers
+// sleep in it until the process ends.
+struct Team {
+    std::mutex mutex;
+    std::condition_variable wake;  // workers: a loop was posted
+    std::condition_variable left;  // the caller: the last worker left its loop
+    Loop* loop = nullptr;          // the loop workers may join, or none
+    std::uint64_t posted = 0;      // loops posted so far
+    int workers = 0;
+    std::atomic<bool> busy{false};  // a loop owns the team
+};
+
+Team& team() {
+    static Team* const instance = new Team;
+    return *instance;
 }
 
-// The polling thread's wait for the others to finish `count` indices. It spins
-// for the first couple of milliseconds, as the OpenMP barrier would, so that a
-// short wait adds no latency; a longer one sleeps briefly between polls rather
-// than take a core from the threads still working.
-void wait_polling(const std::atomic<std::int64_t>& finished, std::int64_t count,
-                  const Cancellation& cancel) {
-    using clock = std::chrono::steady_clock;
-    const clock::time_point start = clock::now();
-    while (finished.load(std::memory_order_acquire) < count) {
+void worker_main(std::uint64_t seen) {
+    Team& t = team();
+    std::unique_lock<std::mutex> lock(t.mutex);
+    for (;;) {
+        t.wake.wait(lock, [&] { return t.posted != seen; });
+        seen = t.posted;
+        Loop* loop = t.loop;
+        if (loop == nullptr || loop->joined >= loop->allowed) continue;
+        ++loop->joined;
+        lock.unlock();
+        loop->work();
+        lock.lock();
+        if (--loop->joined == 0) t.left.notify_all();
+    }
+}
+
+// Starts workers until there are `wanted`, under the team's mutex. A worker that
+// cannot be created (no memory for its stack, a thread limit) leaves the team
+// narrower; the next loop tries again.
+void grow(Team& t, int wanted) {
+    while (t.workers < wanted) {
+        try {
+            std::thread(worker_main, t.posted).detach();
+        } catch (const std::system_error&) {
+            return;
+        } catch (const std::bad_alloc&) {
+            return;
+        }
+        ++t.workers;
+    }
+}
+
+void run_in_order(std::int64_t count, const std::function<void(std::int64_t)>& body,
+                  std::vector<std::exception_ptr>& errors) {
+    for (std::int64_t i = 0; i < count; ++i) {
+        try {
+            body(i);
+        } catch (...) {
+            errors[static_cast<std::size_t>(i)] = std::current_exception();
+        }
+    }
+}
+
+// Posts the loop, takes indices on the calling thread, then waits for the
+// workers that joined, polling `cancel` if this thread polls. Returns false when
+// the process was forked while it waited (from a signal handler run by the
+// poll): the workers are gone, and the caller must finish their indices.
+bool run_on_team(Team& t, Loop& loop, int width, const Cancellation& cancel) {
+    {
+        std::lock_guard<std::mutex> lock(t.mutex);
+        grow(t, width - 1);
+        loop.allowed = std::min(t.workers, width - 1);
+        t.loop = &loop;
+        ++t.posted;
+    }
+    for (int w = 0; w < loop.allowed; ++w) t.wake.notify_one();
+    loop.work();
+
+    if (forked_child.load(std::memory_order_relaxed)) return false;
+    const bool polls = cancel.polls_on_this_thread();
+    std::unique_lock<std::mutex> lock(t.mutex);
+    t.loop = nullptr;  // a worker that wakes from now on does not join
+    while (loop.joined > 0) {
+        if (!polls) {
+            t.left.wait(lock);
+            continue;
+        }
+        t.left.wait_for(lock, std::chrono::milliseconds(2));
+        if (loop.joined == 0) break;
+        lock.unlock();
         try {
             cancel.check();
         } catch (...) {
-            // Kept by the cancellation; the others stop at their next check.
+            // Kept by the cancellation; the workers stop at their next check.
         }
-        if (clock::now() - start < std::chrono::milliseconds(2))
-            std::this_thread::yield();
-        else
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        if (forked_child.load(std::memory_order_relaxed)) return false;
+        lock.lock();
     }
+    return true;
 }
 
 }  // namespace
 
 void guard_thread_team_across_fork() {
     static std::once_flag registered;
-    std::call_once(registered, [] { pthread_atfork(nullptr, nullptr, &mark_forked_child); });
+    std::call_once(registered, [] {
+        pthread_atfork(nullptr, nullptr, &mark_forked_child);
+        // Some OpenMP runtimes set themselves up on the first query and cannot
+        // do so later under a memory cap: ask once now.
+        (void)team_width();
+    });
 }
 
 bool thread_team_usable() noexcept { return !forked_child.load(std::memory_order_relaxed); }
 
-void parallel_for(std::int64_t count, const Cancellation& cancel,
-                  const std::function<void(std::int64_t)>& body) {
-    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(count > 0 ? count : 0));
-    // An exception must not leave an OpenMP region: each index parks its own.
-    auto run = [&](std::int64_t i) {
-        try {
-            body(i);
-        } catch (...) {
-            errors[static_cast<std::size_t>(i)] = std::current_exception();
-        }
-    };
+double set_team_threshold(double operations) noexcept {
+    return team_threshold.exchange(operations);
+}
 
-    if (!thread_team_usable()) {
-        for (std::int64_t i = 0; i < count; ++i) run(i);
+int team_width() noexcept {
+    if (!thread_team_usable()) return 1;
+#ifdef _OPENMP
+    return std::max(1, omp_get_max_threads());
+#else
+    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+#endif
+}
+
+void parallel_for(std::int64_t count, const Cancellation& cancel,
+                  const std::function<void(std::int64_t)>& body, double operations) {
+    std::vector<std::exception_ptr> errors(static_cast<std::size_t>(count > 0 ? count : 0));
+    const int width = static_cast<int>(std::min<std::int64_t>(team_width(), count > 0 ? count : 0));
+    Team& t = team();
+    bool expected = false;
+    if (width <= 1 || operations < team_threshold.load(std::memory_order_relaxed) ||
+        !t.busy.compare_exchange_strong(expected, true, std::memory_order_acquire)) {
+        run_in_order(count, body, errors);
     } else {
-        std::atomic<std::int64_t> finished{0};
-#pragma omp parallel
-        {
-#pragma omp for schedule(dynamic, 1) nowait
-            for (std::int64_t i = 0; i < count; ++i) {
-                run(i);
-                finished.fetch_add(1, std::memory_order_release);
-            }
-            if (cancel.polls_on_this_thread()) wait_polling(finished, count, cancel);
+        Loop loop;
+        loop.count = count;
+        loop.body = &body;
+        loop.errors = &errors;
+        loop.done = std::vector<std::atomic<bool>>(static_cast<std::size_t>(count));
+        if (!run_on_team(t, loop, width, cancel)) {
+            // A forked child: the indices its parent's workers had started.
+            const std::int64_t taken = std::min(count, loop.next.load());
+            for (std::int64_t i = 0; i < taken; ++i)
+                if (!loop.done[static_cast<std::size_t>(i)].load()) loop.run(i);
         }
+        t.busy.store(false, std::memory_order_release);
     }
 
     cancel.rethrow_if_cancelled();

@@ -162,9 +162,11 @@ TallQr tall_qr(const StridedMatrix& X, const Eigen::Ref<const Eigen::VectorXd>& 
     const int y_exponent = exponent_of_largest(y);
 
     std::vector<Triangle> triangles(static_cast<std::size_t>(chunks));
-    parallel_for(chunks, cancel, [&](std::int64_t c) {
+    const double operations =
+        2.0 * static_cast<double>(n) * static_cast<double>(p + 1) * static_cast<double>(p + 1);
+    const auto reduce_chunk = [&](std::int64_t c) {
         Triangle& t = triangles[static_cast<std::size_t>(c)];
-        t.Rq = RowMajorMatrix::Zero(p, p + 1);
+        t = Triangle{RowMajorMatrix::Zero(p, p + 1)};
         Eigen::MatrixXd block = Eigen::MatrixXd::Zero(stride, p + 1);
         std::vector<double> products(static_cast<std::size_t>(p + 1));
         std::vector<double> factors(static_cast<std::size_t>(p + 1));
@@ -192,7 +194,8 @@ TallQr tall_qr(const StridedMatrix& X, const Eigen::Ref<const Eigen::VectorXd>& 
                 fold_block(t.Rq, block.data() + s0, stride, std::min(fold, padded - s0), passes,
                            products.data(), factors.data());
         }
-    });
+    };
+    parallel_for(chunks, cancel, reduce_chunk, operations);
 
     // The chunks' factors, folded in chunk order into the first.
     Triangle& total = triangles.front();

@@ -23,10 +23,8 @@ constexpr std::int64_t kLanes = 8;
 // that the columns of one row fall into different cache sets (at a power of two
 // apart they would all compete for one set).
 constexpr std::int64_t kGatherStride = kRowBlock + 8;
-// Below this many products a second thread costs more than it saves.
-constexpr double kParallelProducts = 4e6;
-// About this many products between two checks for cancellation.
-constexpr std::int64_t kProductsPerCheck = std::int64_t{1} << 24;
+// Groups of tiles per thread of the team.
+constexpr std::int64_t kGroupsPerThread = 2;
 
 std::int64_t padded(std::int64_t m) { return (m + kGridStep - 1) / kGridStep * kGridStep; }
 
@@ -52,79 +50,79 @@ std::vector<std::int64_t> list_tiles(std::int64_t m, std::int64_t size) {
     return tiles;
 }
 
-// Everything a pass of the tiles over the rows reads and writes.
-struct Sweep {
-    const double* const* columns;
-    const std::int64_t* row_steps;  // null: step 1 for every column
-    std::int64_t m;
-    std::int64_t grid_columns;
-    double* grid;
-    TileKernel kernel;
-    std::vector<std::int64_t> tiles;    // (j0, k0) pairs
-    std::vector<std::int64_t> strided;  // the columns read through a step other than 1
-    std::vector<double> gathered;       // their current block of rows, kGatherStride apart
-
-    bool is_strided(std::int64_t j) const { return row_steps && row_steps[j] != 1; }
-    std::int64_t tile_count() const { return static_cast<std::int64_t>(tiles.size() / 2); }
-    // Products of one row over all tiles.
-    std::int64_t products_per_row() const { return tile_count() * kernel.size * kernel.size; }
-};
-
-// The tiles of `path` and the strided columns; refuses a path this CPU lacks.
-Sweep plan_sweep(const double* const* columns, const std::int64_t* row_steps, std::int64_t m,
-                 double* grid, SimdPath path) {
-    Sweep s{columns, row_steps, m, padded(m), grid, tile_kernel(path), {}, {}, {}};
-    s.tiles = list_tiles(m, s.kernel.size);
-    for (std::int64_t j = 0; j < m; ++j)
-        if (s.is_strided(j)) s.strided.push_back(j);
-    if (!s.strided.empty()) s.gathered.resize(static_cast<std::size_t>(m * kGatherStride));
-    return s;
-}
-
-// Copies rows [r0, r1) of the strided columns into the gathered block, this
-// thread's share of the rows, row by row so that a row-major matrix is read
-// along its rows; the team waits at the end. Then points `block` at row r0 of
-// every column, in place or in the gathered block.
-void gather_rows(Sweep& s, std::int64_t r0, std::int64_t r1, const double** block) {
-    if (!s.strided.empty()) {
-#pragma omp for schedule(static)
-        for (std::int64_t i = r0; i < r1; ++i)
-            for (std::int64_t j : s.strided)
-                s.gathered[static_cast<std::size_t>(j * kGatherStride + i - r0)] =
-                    s.columns[j][i * s.row_steps[j]];
-    }
-    for (std::int64_t j = 0; j < s.m; ++j)
-        block[j] = s.is_strided(j) ? s.gathered.data() + j * kGatherStride : s.columns[j] + r0;
-}
-
-// Advances this thread's share of the tiles through `rows` rows of `block`.
-// The static schedule gives a tile the same thread in every block, so every
-// tile adds its row blocks in row order.
-void advance_tiles(const Sweep& s, const double* const* block, std::int64_t rows) {
-#pragma omp for schedule(static) nowait
-    for (std::int64_t t = 0; t < s.tile_count(); ++t)
-        s.kernel.advance(block, s.m, s.grid_columns, s.tiles[static_cast<std::size_t>(2 * t)],
-                         s.tiles[static_cast<std::size_t>(2 * t + 1)], 0, rows, s.grid);
-}
-
-// Rows [c0, c1) a row block at a time, on the thread team when `parallel` and
-// the team is usable (a forked child has no team to wake: its first parallel
-// region would wait forever). Row blocks are multiples of the lane count, so
-// row i always meets lane i mod 8, and the sums are the same for every team size.
-void sweep_rows(Sweep& s, std::int64_t c0, std::int64_t c1, bool parallel) {
-#pragma omp parallel if (parallel && thread_team_usable())
-    {
-        std::vector<const double*> block(static_cast<std::size_t>(s.m));
-        for (std::int64_t r0 = c0; r0 < c1; r0 += kRowBlock) {
-            const std::int64_t r1 = std::min(c1, r0 + kRowBlock);
-            gather_rows(s, r0, r1, block.data());
-            advance_tiles(s, block.data(), r1 - r0);
-            // The next block may not be gathered while a tile still reads this one.
-            if (!s.strided.empty()) {
-#pragma omp barrier
-            }
+// Tiles [first, last) of `tiles` through every row block in row order, on one
+// thread: their accumulators start from zero, so that running the group again
+// gives the same sums. The strided columns the tiles read are gathered a block of
+// rows at a time, row by row, so that a row-major matrix is read along its rows.
+void advance_group(const double* const* columns, const std::int64_t* row_steps, std::int64_t m,
+                   std::int64_t n, const std::vector<std::int64_t>& tiles, std::int64_t first,
+                   std::int64_t last, const TileKernel& kernel, double* grid,
+                   const Cancellation& cancel) {
+    const std::int64_t mp = padded(m);
+    const std::int64_t T = kernel.size;
+    std::vector<char> used(static_cast<std::size_t>(m), 0);
+    for (std::int64_t t = first; t < last; ++t) {
+        const std::int64_t j0 = tiles[static_cast<std::size_t>(2 * t)];
+        const std::int64_t k0 = tiles[static_cast<std::size_t>(2 * t + 1)];
+        for (std::int64_t u = 0; u < T; ++u) {
+            used[static_cast<std::size_t>(std::min(j0 + u, m - 1))] = 1;
+            used[static_cast<std::size_t>(std::min(k0 + u, m - 1))] = 1;
+            if (j0 + u < mp)
+                std::fill(grid + ((j0 + u) * mp + k0) * kLanes,
+                          grid + ((j0 + u) * mp + k0 + T) * kLanes, 0.0);
         }
     }
+    std::vector<std::int64_t> strided;
+    for (std::int64_t j = 0; j < m; ++j)
+        if (used[static_cast<std::size_t>(j)] && row_steps && row_steps[j] != 1)
+            strided.push_back(j);
+    std::vector<double> block(strided.size() * static_cast<std::size_t>(kGatherStride));
+    std::vector<const double*> block_columns(static_cast<std::size_t>(m), nullptr);
+    for (std::size_t s = 0; s < strided.size(); ++s)
+        block_columns[static_cast<std::size_t>(strided[s])] =
+            block.data() + static_cast<std::int64_t>(s) * kGatherStride;
+
+    ThrottledCheck check(cancel, (last - first) * T * T * kRowBlock);
+    for (std::int64_t r0 = 0; r0 < n; r0 += kRowBlock) {
+        check.tick();
+        const std::int64_t r1 = std::min(n, r0 + kRowBlock);
+        for (std::int64_t j = 0; j < m; ++j)
+            if (used[static_cast<std::size_t>(j)] && !(row_steps && row_steps[j] != 1))
+                block_columns[static_cast<std::size_t>(j)] = columns[j] + r0;
+        for (std::int64_t i = r0; i < r1; ++i)
+            for (std::size_t s = 0; s < strided.size(); ++s) {
+                const std::int64_t j = strided[s];
+                block[s * static_cast<std::size_t>(kGatherStride) +
+                      static_cast<std::size_t>(i - r0)] = columns[j][i * row_steps[j]];
+            }
+        for (std::int64_t t = first; t < last; ++t)
+            kernel.advance(block_columns.data(), m, mp, tiles[static_cast<std::size_t>(2 * t)],
+                           tiles[static_cast<std::size_t>(2 * t + 1)], 0, r1 - r0, grid);
+    }
+}
+
+// The tiles on the thread team in one loop: consecutive tiles form groups, a few
+// per thread so that a thread slowed by other work leaves its share to the
+// others, but one per thread when columns are gathered, since each group reads
+// whole rows of a row-major matrix. Every tile adds its row blocks in row order
+// on one thread, so the sums are the same for every team width and grouping.
+void advance_tiles_on_team(const double* const* columns, const std::int64_t* row_steps,
+                           std::int64_t m, std::int64_t n, const std::vector<std::int64_t>& tiles,
+                           const TileKernel& kernel, double* grid, const Cancellation& cancel) {
+    const std::int64_t count = static_cast<std::int64_t>(tiles.size() / 2);
+    const bool gathers =
+        row_steps && std::any_of(row_steps, row_steps + m, [](std::int64_t s) { return s != 1; });
+    const std::int64_t groups =
+        std::min<std::int64_t>(count, (gathers ? 1 : kGroupsPerThread) * team_width());
+    const double operations =
+        2.0 * static_cast<double>(n) * static_cast<double>(count * kernel.size * kernel.size);
+    parallel_for(
+        groups, cancel,
+        [&](std::int64_t g) {
+            advance_group(columns, row_steps, m, n, tiles, g * count / groups,
+                          (g + 1) * count / groups, kernel, grid, cancel);
+        },
+        operations);
 }
 
 // out(j, k) for k <= j < m: the eight lanes of each pair added in one fixed tree.
@@ -143,20 +141,10 @@ void cross_products(const double* const* columns, const std::int64_t* row_steps,
                     std::int64_t n, double* out, double* work, SimdPath path,
                     const Cancellation& cancel) {
     if (m <= 0) return;
-    Sweep s = plan_sweep(columns, row_steps, m, work, path);
-    std::fill(work, work + s.grid_columns * s.grid_columns * kLanes, 0.0);
-    const std::int64_t per_row = std::max<std::int64_t>(1, s.products_per_row());
-    const bool parallel =
-        static_cast<double>(n) * static_cast<double>(per_row) >= kParallelProducts;
-    // The rows go through in chunks of whole row blocks, about kProductsPerCheck
-    // products each, with a cancellation check between chunks on the calling thread.
-    const std::int64_t chunk =
-        kRowBlock * std::max<std::int64_t>(1, kProductsPerCheck / (kRowBlock * per_row));
-    for (std::int64_t c0 = 0; c0 < n; c0 += chunk) {
-        cancel.check();
-        sweep_rows(s, c0, std::min(n, c0 + chunk), parallel);
-    }
-    reduce_lanes(work, m, s.grid_columns, out);
+    const TileKernel kernel = tile_kernel(path);
+    advance_tiles_on_team(columns, row_steps, m, n, list_tiles(m, kernel.size), kernel, work,
+                          cancel);
+    reduce_lanes(work, m, padded(m), out);
 }
 
 }  // namespace vexa

@@ -20,7 +20,7 @@ namespace vexa {
 // lane i mod 8, each lane adds its rows' products in row order starting from
 // 0.0 (rounded products, no fused multiply-add), and the eight lanes are added
 // in one fixed tree. `work` holds at least cross_products_work(m) doubles.
-// `cancel` is checked on the calling thread every 2^24 or so products.
+// The tiles run on the thread team; `cancel` is checked every 2^20 or so products.
 // std::invalid_argument, before anything is written, when this CPU lacks `path`.
 void cross_products(const double* const* columns, const std::int64_t* row_steps, std::int64_t m,
                     std::int64_t n, double* out, double* work, SimdPath path,

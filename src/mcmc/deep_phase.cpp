@@ -6,8 +6,6 @@
 #include "mcmc/random_streams.hpp"
 #include "mcmc/sampler_constants.hpp"
 
-#include <omp.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <stdexcept>
@@ -17,30 +15,13 @@ namespace vexa {
 
 namespace {
 
-// One deep run of n_deep steps at temperature Td (advanced in place); `lowest`
-// takes a copy of every state strictly below it.
-void refine_member(const EnergyProblem& problem, const ChainState& member,
-                   std::uint64_t stream_seed, std::int32_t n_deep, double sigma, double& Td,
-                   ChainState& lowest, const Cancellation& cancel) {
-    MetropolisChain chain(problem, stream_seed);
-    chain.start_at(member);
-    for (std::int32_t t = 0; t < n_deep; ++t) {
-        cancel.check();
-        chain.step(sigma, Td);
-        if (chain.energy() < lowest.energy) {
-            lowest.beta = chain.beta();
-            lowest.energy = chain.energy();
-        }
-        Td *= sampler::kDeepCooling;
-    }
-}
-
-// Runs first .. first + size - 1 in lockstep, run j from start_T[j]; lowest[j]
-// takes a copy of every state of run j strictly below it.
+// Runs first .. first + size - 1 in lockstep, run j from start_T[j], cooled after
+// every step. lowest[j] starts at `unmoved` and takes a copy of every state of run j
+// strictly below it, so that running the group again gives the same result.
 void refine_group(const EnergyProblem& problem, const std::vector<ChainState>& elite,
                   std::int64_t first, int size, std::uint64_t seed, std::int32_t n_deep,
-                  double sigma, const std::vector<double>& start_T, std::vector<ChainState>& lowest,
-                  const Cancellation& cancel) {
+                  double sigma, const std::vector<double>& start_T, const ChainState& unmoved,
+                  std::vector<ChainState>& lowest, const Cancellation& cancel) {
     std::vector<MetropolisChain> group;
     group.reserve(static_cast<std::size_t>(size));
     double T[kMaxLockstep] = {};
@@ -49,6 +30,7 @@ void refine_group(const EnergyProblem& problem, const std::vector<ChainState>& e
         group.emplace_back(problem, deep_stream_seed(seed, first + g));
         group.back().start_at(elite[j]);
         T[g] = start_T[j];
+        lowest[j] = unmoved;
     }
     ChainEnergy energy(problem);
     for (std::int32_t t = 0; t < n_deep; ++t) {
@@ -70,24 +52,16 @@ void refine_group(const EnergyProblem& problem, const std::vector<ChainState>& e
 
 ChainState run_deep_phase(const EnergyProblem& problem, const std::vector<ChainState>& elite,
                           std::int32_t n_deep, double step_size, std::uint64_t seed, double Td0,
-                          DeepSchedule schedule, const Cancellation& cancel) {
+                          const Cancellation& cancel) {
     if (elite.empty())
         throw std::invalid_argument("the deep phase needs at least one elite member");
     const double sigma = sampler::kDeepStepFactor * step_size;
     ChainState best = elite.front();
     const std::size_t runs = elite.size();
 
-    if (schedule == DeepSchedule::sequential) {
-        double Td = Td0;
-        for (std::size_t j = 0; j < runs; ++j)
-            refine_member(problem, elite[j], deep_stream_seed(seed, static_cast<std::int64_t>(j)),
-                          n_deep, sigma, Td, best, cancel);
-        return best;
-    }
-
-    // The runs differ only in their streams and start temperatures. Run j starts
-    // at Td0 multiplied j * n_deep times by the cooling factor, formed by the same
-    // successive multiplications as the sequential schedule.
+    // Run j starts at Td0 multiplied j * n_deep times by the cooling factor, by
+    // the same successive multiplications as one temperature carried through the
+    // runs one after another.
     std::vector<double> start_T(runs);
     double Td = Td0;
     ThrottledCheck check(cancel, 1);  // a long schedule takes seconds
@@ -100,18 +74,24 @@ ChainState run_deep_phase(const EnergyProblem& problem, const std::vector<ChainS
     }
     // Each run keeps the first state strictly below elite[0]'s energy that is its
     // own running minimum; merging in elite order with strict less-than then picks
-    // the same state as the sequential running minimum.
-    std::vector<ChainState> lowest(
-        runs, ChainState{Eigen::VectorXd::Zero(problem.X.cols()), best.energy});
+    // the first state, in run order, below every earlier one.
+    const ChainState unmoved{Eigen::VectorXd::Zero(problem.X.cols()), best.energy};
+    std::vector<ChainState> lowest(runs, unmoved);
     // Runs [q G, (q + 1) G) form group q and move in lockstep on one thread.
     const std::int64_t count = static_cast<std::int64_t>(runs);
-    const int G = lockstep_group_size(problem.X, count, omp_get_max_threads());
+    const int G = lockstep_group_size(problem.X, count, team_width());
     const std::int64_t groups = (count + G - 1) / G;
-    parallel_for(groups, cancel, [&](std::int64_t q) {
-        const std::int64_t first = q * G;
-        const int size = static_cast<int>(std::min<std::int64_t>(G, count - first));
-        refine_group(problem, elite, first, size, seed, n_deep, sigma, start_T, lowest, cancel);
-    });
+    const double operations = static_cast<double>(count) * static_cast<double>(n_deep) *
+                              static_cast<double>(problem.X.size());
+    parallel_for(
+        groups, cancel,
+        [&](std::int64_t q) {
+            const std::int64_t first = q * G;
+            const int size = static_cast<int>(std::min<std::int64_t>(G, count - first));
+            refine_group(problem, elite, first, size, seed, n_deep, sigma, start_T, unmoved, lowest,
+                         cancel);
+        },
+        operations);
     for (ChainState& run : lowest)
         if (run.energy < best.energy) best = std::move(run);
     return best;

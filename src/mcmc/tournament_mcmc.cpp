@@ -32,8 +32,8 @@ void check_arguments(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
 }  // namespace
 
 MCMCResult TournamentMCMC::fit(const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
-                               const PenaltyTerms& terms, DeepSchedule schedule,
-                               const Cancellation& cancel, SimdPath path) const {
+                               const PenaltyTerms& terms, const Cancellation& cancel,
+                               SimdPath path) const {
     check_arguments(X, y, terms);
     // With no chain there is no energy to analyse and no chain to start the elite.
     if (n_chains == 0) throw std::invalid_argument("n_chains must be positive");
@@ -49,9 +49,8 @@ MCMCResult TournamentMCMC::fit(const Eigen::MatrixXd& X, const Eigen::VectorXd& 
 
     rank_chains(chains);
     const std::vector<ChainState> elite = select_elite(chains, n_elite);
-    ChainState best =
-        run_deep_phase(problem, elite, n_deep, step_size, seed,
-                       sampler::kDeepStartHeatFactor * gibbs.r_heat, schedule, cancel);
+    ChainState best = run_deep_phase(problem, elite, n_deep, step_size, seed,
+                                     sampler::kDeepStartHeatFactor * gibbs.r_heat, cancel);
     return MCMCResult{std::move(best.beta), best.energy, gibbs, n_chains, n_elite};
 }
 

@@ -27,11 +27,9 @@ struct TournamentMCMC {
     // sr_eps(y), beta, terms). X: n x p; penalties that will be read: p x p.
     // Throws std::invalid_argument for mismatched shapes and n_chains == 0,
     // std::length_error for a negative n_chains, all before any chain runs.
-    // `schedule` only chooses how the deep runs execute and `path` the instruction
-    // set of the energy; the result is the same for every choice. Every step of
-    // every chain checks `cancel`.
+    // `path` only chooses the instruction set of the energy; the result is the
+    // same for every choice. Every step of every chain checks `cancel`.
     MCMCResult fit(const Eigen::MatrixXd& X, const Eigen::VectorXd& y, const PenaltyTerms& terms,
-                   DeepSchedule schedule = DeepSchedule::parallel,
                    const Cancellation& cancel = Cancellation(),
                    SimdPath path = widest_simd_path()) const;
 };

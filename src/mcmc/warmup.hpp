@@ -10,7 +10,7 @@
 
 namespace vexa {
 
-// Runs n_chains chains of n_warmup steps on the OpenMP team and returns their
+// Runs n_chains chains of n_warmup steps on the thread team and returns their
 // final (not their best) states, slot c holding chain c. Chain c draws only from
 // its own stream, so the list is the same for every team size and schedule.
 // A negative n_chains fails as a container of that size would (std::length_error).

@@ -39,8 +39,7 @@ void register_mcmc(py::module_& m) {
             [](const TournamentMCMC& self, const Eigen::MatrixXd& X, const Eigen::VectorXd& y,
                const py::object& R1, const py::object& R2, double gamma1, double gamma2) {
                 const PenaltyArguments penalties(R1, R2, gamma1, gamma2);
-                return self.fit(X, y, penalties.terms(), DeepSchedule::parallel,
-                                cancel_on_signal());
+                return self.fit(X, y, penalties.terms(), cancel_on_signal());
             },
             py::arg("X"), py::arg("y"), py::arg("R1") = py::none(), py::arg("R2") = py::none(),
             py::arg("gamma1") = 0.0, py::arg("gamma2") = 0.0);

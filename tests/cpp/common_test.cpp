@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -76,6 +77,29 @@ TEST(ParallelFor, CallingThreadPollsWhileWaitingForTheOthers) {
                                         for (;;) cancel.check();
                                     }),
                  Interrupted);
+    omp_set_num_threads(threads);
+}
+
+// One index, or too little work to pay for waking a worker: the calling thread
+// runs every index, in order, and never waits for the team.
+TEST(ParallelFor, SmallLoopsStayOnTheCallingThread) {
+    const int threads = omp_get_max_threads();
+    omp_set_num_threads(4);
+    const vexa::Cancellation never;
+    const std::thread::id caller = std::this_thread::get_id();
+    for (auto [count, operations] :
+         {std::pair<std::int64_t, double>{1, 1e12}, {16, vexa::kTeamOperations / 2}}) {
+        std::vector<std::int64_t> order;
+        vexa::parallel_for(
+            count, never,
+            [&](std::int64_t i) {
+                EXPECT_EQ(std::this_thread::get_id(), caller);
+                order.push_back(i);
+            },
+            operations);
+        EXPECT_EQ(order.size(), static_cast<std::size_t>(count));
+        for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(order[i], std::int64_t(i));
+    }
     omp_set_num_threads(threads);
 }
 

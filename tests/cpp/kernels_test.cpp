@@ -1,6 +1,7 @@
 // The dispatched kernels: every instruction set this CPU supports gives the
 // same bits as the baseline, and the baseline follows the documented order.
 
+#include "common/thread_team.hpp"
 #include "fit/penalized_fit.hpp"
 #include "kernels/cross_products.hpp"
 #include "kernels/householder_columns.hpp"
@@ -309,21 +310,22 @@ TEST_P(SamePathFits, TournamentFit) {
     const vexa::PenaltyTerms terms{&R, &R, 1e-3, 1e-4};
     const vexa::TournamentMCMC settings{7, 12, 30, 3, 0.05, 20, 9u};
     const int saved = omp_get_max_threads();
+    const double threshold = vexa::set_team_threshold(0);
     omp_set_num_threads(1);
-    const vexa::MCMCResult reference = settings.fit(X, y, terms, vexa::DeepSchedule::sequential,
-                                                    vexa::Cancellation(), SimdPath::baseline);
+    const vexa::MCMCResult reference =
+        settings.fit(X, y, terms, vexa::Cancellation(), SimdPath::baseline);
     for (SimdPath path : supported_paths())
         for (int threads : {1, 2, 3}) {
             SCOPED_TRACE(std::string(vexa::simd_path_name(path)) + " threads " +
                          std::to_string(threads));
             omp_set_num_threads(threads);
-            const vexa::MCMCResult r =
-                settings.fit(X, y, terms, vexa::DeepSchedule::parallel, vexa::Cancellation(), path);
+            const vexa::MCMCResult r = settings.fit(X, y, terms, vexa::Cancellation(), path);
             EXPECT_TRUE(same_bits(r.energy, reference.energy));
             for (Eigen::Index i = 0; i < p; ++i)
                 EXPECT_TRUE(same_bits(r.beta_mcmc[i], reference.beta_mcmc[i]));
         }
     omp_set_num_threads(saved);
+    vexa::set_team_threshold(threshold);
 }
 
 // 500 x 10 doubles stay in cache (groups of up to 4); 9000 x 10 do not (up to 8).

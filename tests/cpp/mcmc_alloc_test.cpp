@@ -184,12 +184,11 @@ TEST(PhaseAllocations, SameForAnyStepCount) {
         return allocations_during([&] { vexa::run_warmup(problem, 4, steps, 0.05, 42u); });
     };
     const std::vector<vexa::ChainState> elite = vexa::run_warmup(problem, 3, 50, 0.05, 42u);
-    auto deep = [&](int steps, vexa::DeepSchedule schedule) {
+    auto deep = [&](int steps) {
         return allocations_during(
-            [&] { vexa::run_deep_phase(problem, elite, steps, 0.05, 42u, 0.5, schedule); });
+            [&] { vexa::run_deep_phase(problem, elite, steps, 0.05, 42u, 0.5); });
     };
-    for (auto schedule : {vexa::DeepSchedule::sequential, vexa::DeepSchedule::parallel})
-        EXPECT_EQ(deep(10, schedule), deep(2000, schedule));
+    EXPECT_EQ(deep(10), deep(2000));
     EXPECT_EQ(warmup(10), warmup(2000));
     omp_set_num_threads(saved);
 }

@@ -1,3 +1,4 @@
+#include "common/thread_team.hpp"
 #include "mcmc/deep_phase.hpp"
 #include "mcmc/elite.hpp"
 #include "mcmc/metropolis_chain.hpp"
@@ -158,16 +159,21 @@ void expect_identical(const vexa::MCMCResult& a, const vexa::MCMCResult& b) {
     EXPECT_EQ(a.n_elite, b.n_elite);
 }
 
-// Restores the team size whatever a test does.
+// Puts every loop, however small, on the team, and restores the team size and
+// threshold whatever a test does.
 class TeamSize {
 public:
-    TeamSize() : saved_(omp_get_max_threads()) {}
-    ~TeamSize() { omp_set_num_threads(saved_); }
+    TeamSize() : saved_(omp_get_max_threads()), threshold_(vexa::set_team_threshold(0)) {}
+    ~TeamSize() {
+        omp_set_num_threads(saved_);
+        vexa::set_team_threshold(threshold_);
+    }
     TeamSize(const TeamSize&) = delete;
     TeamSize& operator=(const TeamSize&) = delete;
 
 private:
     int saved_;
+    double threshold_;
 };
 
 struct FitCase {
@@ -178,28 +184,25 @@ struct FitCase {
 
 void PrintTo(const FitCase& c, std::ostream* os) { *os << c.name; }
 
-class DeepSchedules : public ::testing::TestWithParam<FitCase> {};
+class TeamSizes : public ::testing::TestWithParam<FitCase> {};
 
-TEST_P(DeepSchedules, ParallelEqualsSequentialForEveryTeamSize) {
+TEST_P(TeamSizes, SameFitForEveryTeamSize) {
     const FitCase& c = GetParam();
     const Data d = make_data(60, 5);
     const vexa::PenaltyTerms terms =
         c.penalties ? vexa::PenaltyTerms{&d.R1, &d.R2, 0.02, 0.001} : vexa::PenaltyTerms{};
     const TeamSize restore;
     omp_set_num_threads(1);
-    const vexa::MCMCResult reference =
-        c.settings.fit(d.X, d.y, terms, vexa::DeepSchedule::sequential);
-    for (int threads : {1, 2, 3, 4}) {
+    const vexa::MCMCResult reference = c.settings.fit(d.X, d.y, terms);
+    for (int threads : {2, 3, 4}) {
         omp_set_num_threads(threads);
         SCOPED_TRACE("threads " + std::to_string(threads));
-        expect_identical(c.settings.fit(d.X, d.y, terms, vexa::DeepSchedule::parallel), reference);
-        expect_identical(c.settings.fit(d.X, d.y, terms, vexa::DeepSchedule::sequential),
-                         reference);
+        expect_identical(c.settings.fit(d.X, d.y, terms), reference);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Settings, DeepSchedules,
+    Settings, TeamSizes,
     ::testing::Values(FitCase{"penalized", {9, 40, 120, 5, 0.05, 20, 42u}, true},
                       // Without penalties energies take few values, so runs often tie.
                       FitCase{"discrete_energies", {9, 20, 150, 6, 0.08, 20, 7u}, false},
@@ -222,13 +225,11 @@ TEST(DeepPhase, LaterMembersAndStartTemperaturesMatter) {
     const TeamSize restore;
     for (double Td0 : {0.005, 0.5}) {
         omp_set_num_threads(1);
-        const vexa::ChainState seq = vexa::run_deep_phase(problem, elite, 300, 0.05, 11u, Td0,
-                                                          vexa::DeepSchedule::sequential);
+        const vexa::ChainState seq = vexa::run_deep_phase(problem, elite, 300, 0.05, 11u, Td0);
         EXPECT_LT(seq.energy, elite[0].energy);
         for (int threads : {2, 4}) {
             omp_set_num_threads(threads);
-            const vexa::ChainState par = vexa::run_deep_phase(problem, elite, 300, 0.05, 11u, Td0,
-                                                              vexa::DeepSchedule::parallel);
+            const vexa::ChainState par = vexa::run_deep_phase(problem, elite, 300, 0.05, 11u, Td0);
             EXPECT_TRUE(same_bits(par.energy, seq.energy));
             EXPECT_EQ(par.beta, seq.beta);
         }
