@@ -5,6 +5,8 @@
 #   make bench     vexa_core against NumPy/SciPy, side by side
 #   make wheels    the sdist and repaired manylinux wheels for CPython 3.11 to 3.13 in dist/,
 #                  each installed and smoke-tested in a fresh environment
+#   make cross-test  cross-build for aarch64 and run the reference table and the fast
+#                  tests under qemu-aarch64-static (installs the cross toolchain as root)
 #   make package-test  build the sdist and wheel and install each into a fresh
 #                  environment under the temporary directory (needs the package index)
 #   make format    apply clang-format and ruff (format and safe lint fixes)
@@ -39,7 +41,7 @@ export CMAKE_ARGS
 
 NATIVE_DIR := build/native
 ASAN_DIR   := build/asan
-ASAN_LIB    = $$(c++ -print-file-name=libasan.so) $$(c++ -print-file-name=libstdc++.so.6)
+ASAN_LIB    = $$(scripts/sanitizer-runtime.sh)
 ASAN_ENV    = ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:abort_on_error=1 \
               UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
@@ -101,11 +103,18 @@ PYTHONS ?= 3.11 3.12 3.13
 wheels: venv
 	TOOLS=$(abspath $(VENV))/bin scripts/build-wheels.sh $(PYTHONS)
 
+# The aarch64 build under emulation: the reference table against x86-64, then the fast
+# tests (scripts/cross-test.sh; the cross compiler and arm64 CPython come from Debian).
+.PHONY: cross-test
+cross-test: venv
+	TOOLS=$(abspath $(VENV))/bin JOBS=$(JOBS) WERROR=$(WERROR) scripts/cross-test.sh
+
 package-test: venv
 	VEXA_TEST_PACKAGING=1 $(PY) -m pytest -p no:cacheprovider tests/test_packaging.py
 
 # The whole suite against a sanitized build of the extension and the native tests.
 sanitize: venv native-system-deps
+	@scripts/sanitizer-runtime.sh >/dev/null
 	$(CMAKE) -S . -B $(ASAN_DIR) $(CMAKE_FLAGS) -DVEXA_SANITIZE=ON >/dev/null
 	$(CMAKE) --build $(ASAN_DIR) -j $(JOBS)
 	$(ASAN_ENV) $(CTEST) --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)

@@ -1,6 +1,9 @@
 #include "common/thread_team.hpp"
 
 #include <pthread.h>
+#ifdef _OPENMP
+#include <omp.h>
+#endif
 #include <Eigen/Core>
 
 #include <atomic>
@@ -50,6 +53,14 @@ void wait_polling(const std::atomic<std::int64_t>& finished, std::int64_t count,
 void guard_thread_team_across_fork() {
     static std::once_flag registered;
     std::call_once(registered, [] { pthread_atfork(nullptr, nullptr, &mark_forked_child); });
+}
+
+int team_thread_limit() noexcept {
+#ifdef _OPENMP
+    return omp_get_max_threads();
+#else
+    return 1;
+#endif
 }
 
 bool thread_team_usable() noexcept { return !forked_child.load(std::memory_order_relaxed); }

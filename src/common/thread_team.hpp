@@ -20,6 +20,10 @@ void guard_thread_team_across_fork();
 // False in a process forked after guard_thread_team_across_fork().
 bool thread_team_usable() noexcept;
 
+// The most threads a parallel loop's team may have (omp_get_max_threads(); 1 in a
+// build without OpenMP).
+int team_thread_limit() noexcept;
+
 // body(i) for i = 0 ... count - 1, handed out one at a time to the OpenMP team
 // (dynamic schedule, chunk 1), or run in order on the calling thread when the
 // team is not usable. An exception from body(i) is kept and does not stop the

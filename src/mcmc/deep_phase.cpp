@@ -6,8 +6,6 @@
 #include "mcmc/random_streams.hpp"
 #include "mcmc/sampler_constants.hpp"
 
-#include <omp.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <stdexcept>
@@ -105,7 +103,7 @@ ChainState run_deep_phase(const EnergyProblem& problem, const std::vector<ChainS
         runs, ChainState{Eigen::VectorXd::Zero(problem.X.cols()), best.energy});
     // Runs [q G, (q + 1) G) form group q and move in lockstep on one thread.
     const std::int64_t count = static_cast<std::int64_t>(runs);
-    const int G = lockstep_group_size(problem.X, count, omp_get_max_threads());
+    const int G = lockstep_group_size(problem.X, count, team_thread_limit());
     const std::int64_t groups = (count + G - 1) / G;
     parallel_for(groups, cancel, [&](std::int64_t q) {
         const std::int64_t first = q * G;

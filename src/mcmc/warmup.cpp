@@ -7,8 +7,6 @@
 #include "mcmc/random_streams.hpp"
 #include "mcmc/sampler_constants.hpp"
 
-#include <omp.h>
-
 #include <algorithm>
 #include <cstddef>
 
@@ -22,7 +20,7 @@ std::vector<ChainState> run_warmup(const EnergyProblem& problem, std::int32_t n_
     std::vector<ChainState> chains(static_cast<std::size_t>(n_chains));
     const std::int64_t count = n_chains;
     // Chains [q G, (q + 1) G) form group q and move in lockstep on one thread.
-    const int G = lockstep_group_size(problem.X, count, omp_get_max_threads());
+    const int G = lockstep_group_size(problem.X, count, team_thread_limit());
     const std::int64_t groups = count > 0 ? (count + G - 1) / G : 0;
     parallel_for(groups, cancel, [&](std::int64_t q) {
         const std::int64_t first = q * G;
