@@ -12,18 +12,9 @@ tools=${TOOLS:-$root/.venv/bin}
 work=$root/build/cross
 start=$SECONDS
 
-scripts/ensure-cross-deps.sh "$work/root"
-
-# The arm64 interpreter, run by qemu with the arm64 standard library from /usr/lib/python3.11;
-# its packages (NumPy, pytest, hypothesis for aarch64 from the package index) come first on
-# the path, ahead of Debian's own.
+scripts/ensure-cross-deps.sh "$work"
 python=$work/python3.11-aarch64
-cat > "$python" <<WRAPPER
-#!/bin/sh
-PYTHONHOME=/usr PYTHONPATH="$work/site:$work/build\${PYTHONPATH:+:\$PYTHONPATH}" \\
-    exec qemu-aarch64-static -L / "$work/root/usr/bin/python3.11" "\$@"
-WRAPPER
-chmod +x "$python"
+export VEXA_CROSS_PYTHONPATH="$work/site:$work/build"
 
 if [ ! -f "$work/site/.complete" ]; then
     echo "== aarch64 NumPy, pytest and hypothesis from the package index"

@@ -5,12 +5,16 @@
 #   libraries with the arm64 C and C++ runtimes (after `dpkg --add-architecture arm64`),
 #   and qemu-aarch64-static to run them.
 # Debian's arm64 interpreter cannot be installed beside the native one, so its package is
-# unpacked into DEST (default build/cross/root) and run from there with the arm64 standard
-# library that libpython3.11-stdlib:arm64 installs under /usr/lib/python3.11.
-#   ensure-cross-deps.sh [DEST]
+# unpacked into WORK/root (default build/cross/root), with a link to the standard library
+# under /usr/lib/python3.11 (whose compiled modules libpython3.11-stdlib:arm64 installs
+# beside the native ones). Rooted there, it sees none of Debian's native packages, and it
+# can make virtual environments. WORK/python3.11-aarch64 runs it under qemu, with
+# VEXA_CROSS_PYTHONPATH on its path.
+#   ensure-cross-deps.sh [WORK]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-dest=${1:-build/cross/root}
+work=$(realpath -m "${1:-build/cross}")
+dest=$work/root
 
 packages=(g++-aarch64-linux-gnu qemu-user-static
           libpython3.11-dev:arm64 libpython3.11-stdlib:arm64
@@ -43,4 +47,11 @@ if [ ! -x "$dest/usr/bin/python3.11" ]; then
     (cd "$dest/debs" && apt-get download python3.11-minimal:arm64 >/dev/null)
     dpkg-deb -x "$dest"/debs/python3.11-minimal_*_arm64.deb "$dest"
 fi
+ln -sfn /usr/lib/python3.11 "$dest/usr/lib/python3.11"
+cat > "$work/python3.11-aarch64" <<WRAPPER
+#!/bin/sh
+PYTHONPATH="\${VEXA_CROSS_PYTHONPATH:-}\${PYTHONPATH:+:\$PYTHONPATH}" \\
+    exec qemu-aarch64-static -L / "$dest/usr/bin/python3.11" "\$@"
+WRAPPER
+chmod +x "$work/python3.11-aarch64"
 echo "aarch64 toolchain ready: $(aarch64-linux-gnu-g++ --version | head -1); $(qemu-aarch64-static --version | head -1)"
