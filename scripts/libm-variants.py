@@ -81,7 +81,9 @@ def main() -> None:
             a = own.with_suffix(f".{kind}").read_bytes()
             b = other.with_suffix(f".{kind}").read_bytes()
             digest = hashlib.sha256(a).hexdigest()[:12]
-            print(f"{kind}: {differing(a, b):,} of {args.n:,} differ ({TUNABLE}; own sha256 {digest})")
+            print(
+                f"{kind}: {differing(a, b):,} of {args.n:,} differ ({TUNABLE}; own sha256 {digest})"
+            )
         fits_a = json.loads(own.with_suffix(".fits").read_text())
         fits_b = json.loads(other.with_suffix(".fits").read_text())
         moved = [i for i, (a, b) in enumerate(zip(fits_a, fits_b)) if a != b]

@@ -24,7 +24,6 @@ import numpy as np  # noqa: E402
 
 from oracles.reference_cases import CASES, hex_values  # noqa: E402
 
-
 TABLE = ROOT / "tests" / "reference_results.json"
 
 
@@ -46,7 +45,10 @@ def compare() -> bool:
             same_cases += 1
         else:
             worst = max((ulps(g, e) for g, e in zip(got, expected) if g != e), default=0)
-            print(f"  differs: {name}: {len(expected) - agree} of {len(expected)} floats, up to {worst} ULP")
+            print(
+                f"  differs: {name}: {len(expected) - agree} of {len(expected)} floats,"
+                f" up to {worst} ULP"
+            )
     print(
         f"{platform.machine()} against the table made on {table['made_on']}: "
         f"{same_cases}/{len(CASES)} cases and {same_floats}/{all_floats} floats with the same bits"
@@ -64,7 +66,8 @@ def main() -> None:
     if platform.machine() not in ("x86_64", "AMD64"):
         sys.exit(f"the table is made on x86-64, not on {platform.machine()}")
     table = {
-        "made_on": f"{platform.machine()} {platform.system()}, Python {platform.python_version()}, NumPy {np.__version__}",
+        "made_on": f"{platform.machine()} {platform.system()}, "
+        f"Python {platform.python_version()}, NumPy {np.__version__}",
         "cases": {name: hex_values(run()) for name, run in CASES.items()},
     }
     args.output.write_text(json.dumps(table, indent=1) + "\n")

@@ -61,7 +61,11 @@ def floats(values) -> list[float]:
 
 
 def fit_values(result) -> list[float]:
-    return floats(result.beta_mcmc) + [result.energy] + [getattr(result.gibbs, f) for f in GIBBS_FIELDS]
+    return (
+        floats(result.beta_mcmc)
+        + [result.energy]
+        + [getattr(result.gibbs, f) for f in GIBBS_FIELDS]
+    )
 
 
 def sampler_case(seed: int, n: int, deg: int, penalised: bool) -> Callable[[], list[float]]:
@@ -96,10 +100,14 @@ def ols_case(seed: int, n: int, p: int, repeat_column: bool = False) -> Callable
     return run
 
 
-def penalised_fit_case(seed: int, n: int, p: int, gamma1: float, gamma2: float) -> Callable[[], list[float]]:
+def penalised_fit_case(
+    seed: int, n: int, p: int, gamma1: float, gamma2: float
+) -> Callable[[], list[float]]:
     def run() -> list[float]:
         X, y = linear_data(seed, n, p)
-        return floats(vc.fit_regularized_linear(X, y, spd(seed + 1, p), spd(seed + 2, p), gamma1, gamma2))
+        return floats(
+            vc.fit_regularized_linear(X, y, spd(seed + 1, p), spd(seed + 2, p), gamma1, gamma2)
+        )
 
     return run
 
@@ -113,7 +121,9 @@ def nd_fit_case(seed: int, n: int, degrees: list[int]) -> Callable[[], list[floa
         y = cols[0] * cols[-1] - 0.5 * cols[0] * cols[0] + 0.05 * uniform(rng, n)
         R1, R2, multi = vc.build_penalty_matrices_nd(degrees, [(-1.0, 1.0)] * len(degrees), 12)
         Phi = vc.design_matrix_nd(multi, cols)
-        return floats(vc.fit_regularized_linear(Phi, y, R1, R2, 1e-5, 1e-7)) + floats(vc.ols(Phi, y))
+        return floats(vc.fit_regularized_linear(Phi, y, R1, R2, 1e-5, 1e-7)) + floats(
+            vc.ols(Phi, y)
+        )
 
     return run
 
@@ -126,7 +136,9 @@ def penalties_1d_case(deg: int, lo: float, hi: float, n_grid: int) -> Callable[[
     return run
 
 
-def penalties_nd_case(degrees: list[int], bounds: list[tuple[float, float]], n_grid: int) -> Callable[[], list[float]]:
+def penalties_nd_case(
+    degrees: list[int], bounds: list[tuple[float, float]], n_grid: int
+) -> Callable[[], list[float]]:
     def run() -> list[float]:
         R1, R2, _ = vc.build_penalty_matrices_nd(degrees, bounds, n_grid)
         return floats(R1) + floats(R2)
@@ -171,14 +183,18 @@ def design_case(seed: int, n: int, deg: int) -> Callable[[], list[float]]:
     def run() -> list[float]:
         rng = np.random.default_rng(seed)
         x = uniform(rng, n, -2.0, 2.0)
-        return floats(vc.design_matrix_1d(deg, x)) + floats(vc.design_matrix_nd([[1, 2], [3, 0], [2, 2]], [x, x[::-1]]))
+        return floats(vc.design_matrix_1d(deg, x)) + floats(
+            vc.design_matrix_nd([[1, 2], [3, 0], [2, 2]], [x, x[::-1]])
+        )
 
     return run
 
 
 CASES: dict[str, Callable[[], list[float]]] = {
     **{
-        f"sampler/cubic_n{n}_deg{deg}_seed{seed}{'_R1R2' if pen else ''}": sampler_case(seed, n, deg, pen)
+        f"sampler/cubic_n{n}_deg{deg}_seed{seed}{'_R1R2' if pen else ''}": sampler_case(
+            seed, n, deg, pen
+        )
         for n, deg, seed, pen in [
             (40, 3, 1, False),
             (120, 3, 2, True),
@@ -187,7 +203,10 @@ CASES: dict[str, Callable[[], list[float]]] = {
             (800, 7, 5, True),
         ]
     },
-    **{f"sampler/linear_n{n}_p{p}_seed{s}": sampler_linear_case(s, n, p) for n, p, s in [(200, 4, 11), (500, 10, 12)]},
+    **{
+        f"sampler/linear_n{n}_p{p}_seed{s}": sampler_linear_case(s, n, p)
+        for n, p, s in [(200, 4, 11), (500, 10, 12)]
+    },
     **{
         f"ols/n{n}_p{p}_seed{s}{'_repeated' if rep else ''}": ols_case(s, n, p, rep)
         for n, p, s, rep in [
@@ -215,14 +234,21 @@ CASES: dict[str, Callable[[], list[float]]] = {
         for d, lo, hi, g in [(3, -1.0, 1.0, 600), (7, 0.0, 2.5, 101), (12, -3.0, 0.5, 1000)]
     },
     "penalties_nd/deg3x2_grid30": penalties_nd_case([3, 2], [(-1.0, 1.0), (0.0, 3.0)], 30),
-    "penalties_nd/deg2x2x2_grid9": penalties_nd_case([2, 2, 2], [(-1.0, 1.0), (0.5, 1.5), (-2.0, 0.0)], 9),
-    **{f"scores/n{n}_p{p}_seed{s}": scores_case(s, n, p) for n, p, s in [(50, 3, 51), (777, 9, 52)]},
+    "penalties_nd/deg2x2x2_grid9": penalties_nd_case(
+        [2, 2, 2], [(-1.0, 1.0), (0.5, 1.5), (-2.0, 0.0)], 9
+    ),
+    **{
+        f"scores/n{n}_p{p}_seed{s}": scores_case(s, n, p) for n, p, s in [(50, 3, 51), (777, 9, 52)]
+    },
     **{
         f"gibbs_entropy/n{n}_T{T}_seed{s}": gibbs_case(s, n, T)
         for n, T, s in [(25, 1.0, 61), (400, 0.3, 62), (5000, 7.5, 63)]
     },
     **{f"mad/n{n}_seed{s}": mad_case(s, n) for n, s in [(11, 71), (1000, 72), (100001, 73)]},
-    **{f"design/n{n}_deg{d}_seed{s}": design_case(s, n, d) for n, d, s in [(17, 4, 81), (60, 9, 82)]},
+    **{
+        f"design/n{n}_deg{d}_seed{s}": design_case(s, n, d)
+        for n, d, s in [(17, 4, 81), (60, 9, 82)]
+    },
 }
 
 
