@@ -5,6 +5,8 @@
 #   make bench     vexa_core against NumPy/SciPy, side by side
 #   make wheels    the sdist and repaired manylinux wheels for CPython 3.11 to 3.13 in dist/,
 #                  each installed and smoke-tested in a fresh environment
+#   make wheel-aarch64  the manylinux aarch64 wheel for CPython 3.11 in dist/, cross-built from
+#                  the sdist and smoke-tested under qemu-aarch64-static in a fresh arm64 venv
 #   make cross-test  cross-build for aarch64 and run the reference table and the fast
 #                  tests under qemu-aarch64-static (installs the cross toolchain as root)
 #   make package-test  build the sdist and wheel and install each into a fresh
@@ -102,6 +104,11 @@ bench: install native-build
 PYTHONS ?= 3.11 3.12 3.13
 wheels: venv
 	TOOLS=$(abspath $(VENV))/bin scripts/build-wheels.sh $(PYTHONS)
+
+# Apart from `make wheels`: the cross build and the emulated smoke test take minutes.
+.PHONY: wheel-aarch64
+wheel-aarch64: venv
+	TOOLS=$(abspath $(VENV))/bin scripts/build-wheel-aarch64.sh
 
 # The aarch64 build under emulation: the reference table against x86-64, then the fast
 # tests (scripts/cross-test.sh; the cross compiler and arm64 CPython come from Debian).

@@ -46,9 +46,12 @@ echo "== reference table under qemu-aarch64-static"
 compared=$SECONDS
 
 echo "== fast Python tests under qemu-aarch64-static"
+# Chosen by their time under qemu on a busy 2-core machine: reference table 27 s, basis 48 s,
+# gibbs 58 s, fit 86 s (stats 188 s and the sampler's reference replay 83 s are left out). Tests
+# that start the interpreter in a subprocess cannot run here: without binfmt_misc the
+# kernel does not hand an arm64 executable to qemu.
 if [ $# -eq 0 ]; then
-    set -- tests/test_reference_results.py tests/test_basis.py tests/test_stats.py tests/test_fit.py \
-        tests/test_gibbs.py
+    set -- tests/test_reference_results.py tests/test_basis.py tests/test_gibbs.py tests/test_fit.py
 fi
 "$python" -m pytest -p no:cacheprovider -q "$@"
 echo "cross-test: build $((built - start)) s, table $((compared - built)) s, tests $((SECONDS - compared)) s"
