@@ -13,6 +13,10 @@
 #                  that earlier commit, built once under build/before/, against this build)
 #   make wheels    the sdist and repaired manylinux wheels for CPython 3.11 to 3.13 in dist/,
 #                  each installed and smoke-tested in a fresh environment
+#   make wheel-aarch64  the manylinux aarch64 wheel for CPython 3.11 in dist/, cross-built from
+#                  the sdist and smoke-tested under qemu-aarch64-static in a fresh arm64 venv
+#   make cross-test  cross-build for aarch64 and run the reference table and the fast
+#                  tests under qemu-aarch64-static (installs the cross toolchain as root)
 #   make package-test  the packaging checks against the sdist and this interpreter's
 #                  wheel, built into dist/ first
 #   make format    apply clang-format and ruff (format and safe lint fixes)
@@ -59,7 +63,7 @@ NATIVE_DIR := build/native
 ASAN_DIR   := build/asan
 CLANG_DIR  := build/clang
 NO_LTO      = -DCMAKE_BUILD_TYPE=Release -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=OFF
-ASAN_LIB    = $$(c++ -print-file-name=libasan.so) $$(c++ -print-file-name=libstdc++.so.6)
+ASAN_LIB    = $$(scripts/sanitizer-runtime.sh)
 ASAN_ENV    = ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:abort_on_error=1 \
               UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # $(call configure,DIR,FLAGS): configures DIR when it has no build files yet or was
@@ -170,9 +174,21 @@ package-test: $(SET)test
 	$(STEP) "the packaging checks against dist/"
 	VEXA_TEST_DIST=$(abspath dist) $(PY) -m pytest -p no:cacheprovider tests/test_packaging.py
 
+# Apart from `make wheels`: the cross build and the emulated smoke test take minutes.
+.PHONY: wheel-aarch64
+wheel-aarch64: venv
+	TOOLS=$(abspath $(VENV))/bin scripts/build-wheel-aarch64.sh
+
+# The aarch64 build under emulation: the reference table against x86-64, then the fast
+# tests (scripts/cross-test.sh; the cross compiler and arm64 CPython come from Debian).
+.PHONY: cross-test
+cross-test: venv
+	TOOLS=$(abspath $(VENV))/bin JOBS=$(JOBS) WERROR=$(WERROR) scripts/cross-test.sh
+
 # The whole suite against a Debug build (Eigen's and our assertions on) of the extension and
 # the native tests under AddressSanitizer and UBSan; -O1 keeps the suite's run time bearable.
 sanitize: build-env $(SET)test native-system-deps
+	@scripts/sanitizer-runtime.sh >/dev/null
 	$(call configure,$(ASAN_DIR),-DVEXA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1")
 	$(STEP) "building $(ASAN_DIR) (about 8 min on 2 cores)"
 	@$(PROGRESS) $(CMAKE) --build $(ASAN_DIR) -j $(JOBS)

@@ -47,7 +47,7 @@ for spec in "$@"; do
     # Binaries only: nothing is compiled on the way, NumPy included.
     "$work/smoke-$tag/bin/python" -m pip install --quiet --only-binary=:all: "$wheel"
     (cd "$work" && "$work/smoke-$tag/bin/python" "$root/scripts/smoke-test-wheel.py" \
-        --stub "$root/vexa_core.pyi" --bundled-libgomp)
+        --stub "$root/vexa_core.pyi" --bundled-openmp)
 done
 echo "dist/:"
 ls -1 dist

@@ -2,7 +2,11 @@
 environment, it fits, it ships its stubs and licence files, and (for a repaired wheel)
 it runs on the OpenMP runtime it carries rather than the system's.
 
-    python smoke-test-wheel.py [--stub SOURCE_STUB] [--bundled-libgomp]
+    python smoke-test-wheel.py [--stub SOURCE_STUB] [--bundled-openmp]
+
+--bundled-openmp: on Linux the loaded libgomp must be the wheel's own (auditwheel); on
+macOS the wheel must carry LLVM's libomp (delocate), which the module links by its
+bundled path. --bundled-libgomp is the older name of the same check.
 """
 
 from __future__ import annotations
@@ -18,6 +22,7 @@ import vexa_core as vc
 
 
 def loaded_libraries() -> set[pathlib.Path]:
+    """The shared libraries mapped into this process (Linux's /proc)."""
     maps = pathlib.Path("/proc/self/maps").read_text().splitlines()
     return {
         pathlib.Path(line.split(maxsplit=5)[5])
@@ -30,7 +35,11 @@ def main() -> None:
     parser = argparse.ArgumentParser()
     parser.add_argument("--stub", type=pathlib.Path, help="the stub the package must carry")
     parser.add_argument(
-        "--bundled-libgomp", action="store_true", help="the OpenMP runtime must come from the wheel"
+        "--bundled-openmp",
+        "--bundled-libgomp",
+        dest="bundled_openmp",
+        action="store_true",
+        help="the OpenMP runtime must come from the wheel",
     )
     args = parser.parse_args()
 
@@ -54,7 +63,10 @@ def main() -> None:
     }
     assert {"LICENSE", "THIRD_PARTY_NOTICES.txt"} <= shipped, sorted(shipped)
 
-    if args.bundled_libgomp:
+    if args.bundled_openmp and sys.platform == "darwin":
+        omp = [name for name in shipped if name.startswith("libomp") and name.endswith(".dylib")]
+        assert omp, sorted(shipped)
+    elif args.bundled_openmp:
         (gomp,) = [p for p in loaded_libraries() if p.name.startswith("libgomp")]
         assert gomp.is_relative_to(module.parent), gomp
 
