@@ -19,6 +19,10 @@ build=build/tsan
 need=()
 command -v clang++ >/dev/null 2>&1 || need+=(clang)
 [ -f "$(clang++ -print-resource-dir 2>/dev/null)/../../libarcher.so" ] || need+=(libomp-dev)
+# clang's ThreadSanitizer runtime (Debian packs it apart from clang since LLVM 14).
+clang_major=$(clang++ -dumpversion 2>/dev/null | cut -d. -f1)
+[ -f "$(clang++ -print-resource-dir 2>/dev/null)/lib/linux/libclang_rt.tsan-x86_64.a" ] ||
+    need+=("libclang-rt-${clang_major:-14}-dev")
 install() {
     if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null 2>&1; then
         echo "error: missing system packages: $*; install them with: sudo apt-get install $*" >&2
@@ -86,7 +90,7 @@ def workload():
 
 
 workload()
-second = threading.Thread(target=workload)  # a new thread starts a team of its own
+second = threading.Thread(target=workload)  # a call from a second thread
 second.start()
 second.join()
 

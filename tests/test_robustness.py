@@ -224,7 +224,7 @@ def test_random_arguments_never_crash(name: str) -> None:
     )
     code = f"import test_robustness; test_robustness.fuzz({name!r})"
     # The sanitizer's shadow memory needs far more address space than any limit allows.
-    if "libasan" not in env.get("LD_PRELOAD", ""):
+    if "asan" not in env.get("LD_PRELOAD", ""):
         code = (
             "import resource; resource.setrlimit(resource.RLIMIT_AS, "
             f"({FUZZ_ADDRESS_SPACE}, resource.RLIM_INFINITY)); {code}"
@@ -296,7 +296,7 @@ LEAK_LOOP = textwrap.dedent("""
 
 @pytest.mark.slow
 @pytest.mark.skipif(
-    "libasan" in os.environ.get("LD_PRELOAD", ""),
+    "asan" in os.environ.get("LD_PRELOAD", ""),
     reason="the sanitizer's quarantine makes resident memory grow by design",
 )
 def test_repeated_calls_do_not_grow_memory() -> None:
