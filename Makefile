@@ -167,9 +167,9 @@ package-test: $(SET)test
 	VEXA_TEST_DIST=$(abspath dist) $(PY) -m pytest -p no:cacheprovider tests/test_packaging.py
 
 # The whole suite against a Debug build (Eigen's and our assertions on) of the extension and
-# the native tests under AddressSanitizer and UBSan; -O1 keeps the suite's run time bearable.
+# the native tests under AddressSanitizer and UBSan; -O2 keeps the suite's run time bearable.
 sanitize: build-env $(SET)test native-system-deps
-	$(call configure,$(ASAN_DIR),-DVEXA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1")
+	$(call configure,$(ASAN_DIR),-DVEXA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O2")
 	$(STEP) "building $(ASAN_DIR) (about 8 min on 2 cores)"
 	@$(PROGRESS) $(CMAKE) --build $(ASAN_DIR) -j $(JOBS)
 	$(STEP) "the native tests under the sanitizers (about 1 min)"
