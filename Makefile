@@ -186,10 +186,10 @@ cross-test: venv
 	TOOLS=$(abspath $(VENV))/bin JOBS=$(JOBS) WERROR=$(WERROR) scripts/cross-test.sh
 
 # The whole suite against a Debug build (Eigen's and our assertions on) of the extension and
-# the native tests under AddressSanitizer and UBSan; -O1 keeps the suite's run time bearable.
+# the native tests under AddressSanitizer and UBSan; -O2 keeps the suite's run time bearable.
 sanitize: build-env $(SET)test native-system-deps
 	@scripts/sanitizer-runtime.sh >/dev/null
-	$(call configure,$(ASAN_DIR),-DVEXA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1")
+	$(call configure,$(ASAN_DIR),-DVEXA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O2")
 	$(STEP) "building $(ASAN_DIR) (about 8 min on 2 cores)"
 	@$(PROGRESS) $(CMAKE) --build $(ASAN_DIR) -j $(JOBS)
 	$(STEP) "the native tests under the sanitizers (about 1 min)"

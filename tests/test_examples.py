@@ -134,7 +134,11 @@ def run_demo(*args: str, block_matplotlib: bool) -> subprocess.CompletedProcess[
         + f"import demo\ndemo.main({list(args)!r})\n"
     )
     return subprocess.run(
-        [sys.executable, "-W", "error", "-c", code], capture_output=True, text=True, timeout=120
+        [sys.executable, "-W", "error", "-c", code],
+        capture_output=True,
+        text=True,
+        # A hang limit, generous enough for the sanitizer build on a busy machine.
+        timeout=600,
     )
 
 
