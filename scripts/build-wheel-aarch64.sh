@@ -21,7 +21,7 @@ else
         "$tools/python" -m build --sdist --no-isolation --outdir dist . >/dev/null
     sdist=$(echo dist/vexa_core-*.tar.gz)
 fi
-rm -rf "$work"
+rm -rf "$work"/raw "$work"/repaired "$work"/smoke "$work"/pip "$work"/unpacked
 mkdir -p "$work"
 
 echo "== cp311 aarch64: cross-building from $sdist"
@@ -50,9 +50,12 @@ mv "$wheel" dist/
 wheel=$root/dist/$(basename "$wheel")
 
 echo "== cp311 aarch64: installing $(basename "$wheel") into a fresh arm64 environment"
-# The arm64 interpreter makes its own environment under qemu, and its own pip installs the
-# wheel and NumPy's aarch64 wheel from the package index, binaries only.
-"$python" -m venv "$work/smoke"
+# The arm64 interpreter makes its own environment under qemu, and pip, run by that
+# environment's interpreter from pip's own wheel, installs the wheel and NumPy's aarch64 wheel
+# from the package index, binaries only. (venv's own pip bootstrap starts the interpreter in a
+# subprocess, which needs binfmt_misc to reach qemu.)
+"$python" -m venv --without-pip "$work/smoke"
+"$tools/python" -m pip download --quiet --no-deps --only-binary=:all: --dest "$work/pip" pip
 smoke="qemu-aarch64-static -L / $work/smoke/bin/python3.11"
-$smoke -m pip install --quiet --only-binary=:all: "$wheel"
+PYTHONPATH=$(echo "$work"/pip/pip-*.whl) $smoke -m pip install --quiet --only-binary=:all: "$wheel"
 (cd "$work" && $smoke "$root/scripts/smoke-test-wheel.py" --stub "$root/vexa_core.pyi" --bundled-openmp)
