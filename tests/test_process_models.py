@@ -134,13 +134,15 @@ def test_a_child_forked_by_a_handler_during_a_parallel_call_finishes_it() -> Non
     code = """
         import signal
         rng = np.random.default_rng(6)
-        X, y = rng.random((3000, 10)), rng.random(3000)
-        settings = vc.TournamentMCMC(n_chains=8, n_warmup=300, n_deep=1500)
+        # Long enough (a good part of a second) for the alarm to arrive mid-call.
+        X, y = rng.random((20000, 10)), rng.random(20000)
+        settings = vc.TournamentMCMC(n_chains=8, n_warmup=300, n_deep=3000)
         reference = settings.fit(X, y).beta_mcmc.tobytes()
         pids = []
         signal.signal(signal.SIGALRM, lambda *_: pids.append(os.fork()))
         signal.setitimer(signal.ITIMER_REAL, 0.05)
         same = settings.fit(X, y).beta_mcmc.tobytes() == reference
+        signal.setitimer(signal.ITIMER_REAL, 0)  # an alarm after the call would end the process
         if pids == [0]:
             os._exit(0 if same else 3)
         print(same, [os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]) for pid in pids])
