@@ -355,6 +355,25 @@ def test_a_memory_cap_narrows_the_team_and_never_ends_the_process(
     assert all(g in (e, "MemoryError") for g, e in zip(got[:3], expected, strict=True))
 
 
+@needs_plain_build
+@pytest.mark.parametrize("layout", ["C", "F"])
+def test_a_wide_penalized_fit_needs_a_few_p_by_p_matrices_at_most(layout: str) -> None:
+    # Peak resident memory of the call beyond its arguments, in units of the p x p system.
+    code = f"""
+        import resource
+        rng = np.random.default_rng(8)
+        p = 1200
+        Phi, y = np.asarray(rng.random((1300, p)), order="{layout}"), rng.random(1300)
+        R = np.eye(p)
+        vc.fit_regularized_linear(Phi[:, :40], y, R[:40, :40], None, 1e-3)  # starts the team
+        before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+        vc.fit_regularized_linear(Phi, y, R, None, 1e-3)
+        after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+        print((after - before) * 1024 / (p * p * 8))
+    """
+    assert float(run(code, env={"OMP_NUM_THREADS": "2"})) <= 4.0
+
+
 def test_request_above_the_address_space_limit_is_refused_before_any_work() -> None:
     # The limit is set so that one of boundary_reduce_1d's two p x p matrices
     # still fits but both do not: only a check against RLIMIT_AS refuses the

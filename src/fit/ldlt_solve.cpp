@@ -5,7 +5,8 @@
 
 namespace vexa {
 
-Eigen::VectorXd ldlt_solve(const Eigen::LDLT<Eigen::MatrixXd>& ldlt, const Eigen::VectorXd& b) {
+template <typename Matrix>
+Eigen::VectorXd ldlt_solve(const Eigen::LDLT<Matrix>& ldlt, const Eigen::VectorXd& b) {
     // A NaN pivot stops the factorization part-way: the factors then mix
     // finished and unfinished columns, and no component of a solve means anything.
     if (ldlt.vectorD().array().isNaN().any())
@@ -25,5 +26,9 @@ Eigen::VectorXd ldlt_solve(const Eigen::LDLT<Eigen::MatrixXd>& ldlt, const Eigen
     x = ldlt.transpositionsP().transpose() * x;
     return x;
 }
+
+template Eigen::VectorXd ldlt_solve(const Eigen::LDLT<Eigen::MatrixXd>&, const Eigen::VectorXd&);
+template Eigen::VectorXd ldlt_solve(const Eigen::LDLT<Eigen::Ref<Eigen::MatrixXd>>&,
+                                    const Eigen::VectorXd&);
 
 }  // namespace vexa

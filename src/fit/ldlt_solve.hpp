@@ -11,6 +11,8 @@ namespace vexa {
 // other pivot divides, so a NaN pivot gives NaN instead of a silent zero.
 // A NaN pivot anywhere makes every component NaN. Otherwise the same steps, in
 // the same order, as Eigen's own LDLT solve.
-Eigen::VectorXd ldlt_solve(const Eigen::LDLT<Eigen::MatrixXd>& ldlt, const Eigen::VectorXd& b);
+// For a factorization held in its own matrix or made in place in a caller's.
+template <typename Matrix>
+Eigen::VectorXd ldlt_solve(const Eigen::LDLT<Matrix>& ldlt, const Eigen::VectorXd& b);
 
 }  // namespace vexa

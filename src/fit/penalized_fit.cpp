@@ -30,28 +30,26 @@ Eigen::VectorXd fit_regularized_linear(const StridedMatrix& Phi,
     // only the lower triangle, so only that is formed (the upper triangles of the
     // penalties are added there but never read).
     const Eigen::Index m = p + 1;
-    // The products and their lane sums: 1 + 8 doubles per (padded) pair.
-    require_allocatable(m + 3, m + 3, 9);
+    // The products and the groups' lane accumulators (at most about as many again).
+    require_allocatable(m, m, 2);
     Eigen::MatrixXd products = Eigen::MatrixXd::Zero(m, m);
-    std::vector<double> work(static_cast<std::size_t>(cross_products_work(m)));
     std::vector<const double*> columns(static_cast<std::size_t>(m));
     std::vector<std::int64_t> row_steps(static_cast<std::size_t>(m), Phi.rowStride());
     for (Eigen::Index j = 0; j < p; ++j)
         columns[static_cast<std::size_t>(j)] = Phi.data() + j * Phi.colStride();
     columns[static_cast<std::size_t>(p)] = y.data();
     row_steps[static_cast<std::size_t>(p)] = 1;
-    cross_products(columns.data(), row_steps.data(), m, n, products.data(), work.data(), path,
-                   cancel);
+    cross_products(columns.data(), row_steps.data(), m, n, products.data(), path, cancel);
 
-    Eigen::MatrixXd A = products.topLeftCorner(p, p);
+    // A is formed and factorized in place, in the products' top-left corner.
+    const Eigen::VectorXd b = products.row(p).head(p).transpose();
+    Eigen::Ref<Eigen::MatrixXd> A = products.topLeftCorner(p, p);
     A.diagonal().array() += ridge;
     terms.for_each_used([&](const Eigen::MatrixXd& R, double gamma, const char*) {
         const double scale = static_cast<double>(n) * gamma;
         A += scale * R;
     });
-    const Eigen::VectorXd b = products.row(p).head(p).transpose();
-
-    const Eigen::LDLT<Eigen::MatrixXd> ldlt(A);
+    const Eigen::LDLT<Eigen::Ref<Eigen::MatrixXd>> ldlt(A);
     return ldlt_solve(ldlt, b);
 }
 

@@ -87,12 +87,8 @@ INSTANTIATE_TEST_SUITE_P(Kernels, UnsupportedPath,
                                  const double x[8] = {};
                                  const double* columns[1] = {x};
                                  double out = -1.0;
-                                 std::vector<double> work(
-                                     static_cast<std::size_t>(vexa::cross_products_work(1)), -1.0);
-                                 vexa::cross_products(columns, nullptr, 1, 8, &out, work.data(),
-                                                      path);
+                                 vexa::cross_products(columns, nullptr, 1, 8, &out, path);
                                  EXPECT_EQ(out, -1.0);
-                                 EXPECT_EQ(work[0], -1.0);
                              },
                              [](SimdPath path) { vexa::householder_columns(path); }));
 
@@ -206,11 +202,10 @@ TEST_P(CrossProducts, EveryPathFollowsTheLaneRule) {
     const Eigen::MatrixXd C = random_matrix(n, m, gen);
     std::vector<const double*> columns;
     for (Eigen::Index j = 0; j < m; ++j) columns.push_back(C.col(j).data());
-    std::vector<double> work(static_cast<std::size_t>(vexa::cross_products_work(m)));
     for (SimdPath path : supported_paths()) {
         SCOPED_TRACE(vexa::simd_path_name(path));
         Eigen::MatrixXd out = Eigen::MatrixXd::Constant(m, m, -7.0);
-        vexa::cross_products(columns.data(), nullptr, m, n, out.data(), work.data(), path);
+        vexa::cross_products(columns.data(), nullptr, m, n, out.data(), path);
         for (Eigen::Index k = 0; k < m; ++k)
             for (Eigen::Index j = 0; j < m; ++j) {
                 const double expected = j >= k ? lane_rule(columns[static_cast<std::size_t>(j)],
@@ -235,13 +230,12 @@ TEST_P(CrossProducts, StridedColumnsGiveTheSameBits) {
         mixed.push_back(j % 2 == 0 ? R.data() + j : C.col(j).data());
         steps.push_back(j % 2 == 0 ? m : 1);
     }
-    std::vector<double> work(static_cast<std::size_t>(vexa::cross_products_work(m)));
     for (SimdPath path : supported_paths()) {
         SCOPED_TRACE(vexa::simd_path_name(path));
         Eigen::MatrixXd expected = Eigen::MatrixXd::Zero(m, m);
         Eigen::MatrixXd out = Eigen::MatrixXd::Zero(m, m);
-        vexa::cross_products(contiguous.data(), nullptr, m, n, expected.data(), work.data(), path);
-        vexa::cross_products(mixed.data(), steps.data(), m, n, out.data(), work.data(), path);
+        vexa::cross_products(contiguous.data(), nullptr, m, n, expected.data(), path);
+        vexa::cross_products(mixed.data(), steps.data(), m, n, out.data(), path);
         for (Eigen::Index k = 0; k < m; ++k)
             for (Eigen::Index j = k; j < m; ++j)
                 ASSERT_TRUE(same_bits(out(j, k), expected(j, k))) << "entry " << j << ", " << k;
@@ -261,13 +255,11 @@ TEST(CrossProducts, SameBitsForEveryTeamSize) {
     const Eigen::MatrixXd C = random_matrix(n, m, gen);
     std::vector<const double*> columns;
     for (Eigen::Index j = 0; j < m; ++j) columns.push_back(C.col(j).data());
-    std::vector<double> work(static_cast<std::size_t>(vexa::cross_products_work(m)));
     const int saved = omp_get_max_threads();
     for (int threads : {1, 2, 3}) {
         omp_set_num_threads(threads);
         Eigen::MatrixXd out = Eigen::MatrixXd::Zero(m, m);
-        vexa::cross_products(columns.data(), nullptr, m, n, out.data(), work.data(),
-                             vexa::widest_simd_path());
+        vexa::cross_products(columns.data(), nullptr, m, n, out.data(), vexa::widest_simd_path());
         for (Eigen::Index k = 0; k < m; ++k)
             for (Eigen::Index j = k; j < m; ++j)
                 ASSERT_TRUE(
