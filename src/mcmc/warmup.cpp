@@ -22,7 +22,7 @@ std::vector<ChainState> run_warmup(const EnergyProblem& problem, std::int32_t n_
     // Chains [q G, (q + 1) G) form group q and move in lockstep on one thread.
     const int G = lockstep_group_size(problem.X, count, team_width());
     const std::int64_t groups = count > 0 ? (count + G - 1) / G : 0;
-    const double operations = static_cast<double>(count) * static_cast<double>(n_warmup + 1) *
+    const double operations = static_cast<double>(count) * (static_cast<double>(n_warmup) + 1.0) *
                               static_cast<double>(problem.X.size());
     const auto run_group = [&](std::int64_t q) {
         const std::int64_t first = q * G;
