@@ -18,7 +18,7 @@ if [ $# -gt 0 ]; then
     sdist=$1
 else
     ls dist/vexa_core-*.tar.gz >/dev/null 2>&1 ||
-        "$tools/python" -m build --sdist --no-isolation --outdir dist . >/dev/null
+        "$tools/python" -m build --sdist --no-isolation --skip-dependency-check --outdir dist . >/dev/null
     sdist=$(echo dist/vexa_core-*.tar.gz)
 fi
 rm -rf "$work"/raw "$work"/repaired "$work"/smoke "$work"/pip "$work"/unpacked
