@@ -19,7 +19,7 @@ import sys
 import threading
 import time
 
-STEP = re.compile(r"^\[(\d+)/(\d+)\]")
+STEP = re.compile(r"^\s*\[(\d+)/(\d+)\]")  # pip -v indents the build tool's lines
 SHOWN = re.compile(r"(warning|error):|^FAILED:|^CMake Error|^ninja: build stopped")
 HEARTBEAT_S = 10.0
 TAIL_LINES = 60
