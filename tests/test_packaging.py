@@ -93,7 +93,11 @@ def test_wheel_installs_into_a_fresh_environment(dists: dict[str, pathlib.Path])
         names = set(whl.namelist())
         assert {EXT, "vexa_core.pyi", "vexa_core-stubs/__init__.pyi"} <= names
         assert whl.read("vexa_core-stubs/__init__.pyi") == (ROOT / "vexa_core.pyi").read_bytes()
-        licences = {n.rsplit("/", 1)[1] for n in names if ".dist-info/licenses/" in n}
+        licences = {
+            n.rsplit("/", 1)[1]
+            for n in names
+            if ".dist-info/licenses/" in n and not n.endswith("/")  # not the directory entry
+        }
         assert licences == {"LICENSE", "THIRD_PARTY_NOTICES.txt"}
     tmp = dists["tmp"]
     py = venv(tmp / "wheel-env")
