@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import argparse
 import os
+import pathlib
 import signal
 import statistics
 import subprocess
@@ -18,19 +19,9 @@ import textwrap
 import time
 
 TARGET_S = 0.5
-WINDOWS = (
-    "np.lib.stride_tricks.sliding_window_view(np.random.default_rng(0).random({n} + {p} - 1), {p})"
-)
-CALLS = {
-    "penalty_1d_grid": "vc.smoothness_penalty_matrices_1d(5, 0.0, 1.0, 2**31 - 1)",
-    "penalty_nd_grid": "vc.build_penalty_matrices_nd([3, 3], [(0, 1)] * 2, 2**31 - 1)",
-    "warmup": "vc.TournamentMCMC(n_chains=3, n_warmup=2**31 - 1).fit(X, y)",
-    "deep_phase": "vc.TournamentMCMC(n_chains=3, n_warmup=5, n_deep=2**31 - 1).fit(X, y)",
-    "many_chains": "vc.TournamentMCMC(n_chains=64, n_warmup=2**31 - 1).fit(X, y)",
-    "ols": f"while True: vc.ols({WINDOWS.format(n=4 * 10**6, p=40)}, np.ones(4 * 10**6))",
-    "penalized_fit_products": "while True: vc.fit_regularized_linear("
-    f"{WINDOWS.format(n=4 * 10**6, p=300)}, np.ones(4 * 10**6))",
-}
+# The long calls the Ctrl-C tests interrupt, timed here instead of asserted there.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests"))
+from test_process_models import LONG_CALLS as CALLS  # noqa: E402
 
 
 def reaction_s(call: str) -> float:
