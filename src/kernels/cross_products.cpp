@@ -147,9 +147,8 @@ void gather_rows(const double* const* columns, const std::int64_t* row_steps,
 // so that running it again gives the same sums. Tiles whose accumulators would
 // pass half the work limit run in several sets, each through every chunk.
 void cross_products_gathered(const double* const* columns, const std::int64_t* row_steps,
-                             std::int64_t m, std::int64_t n,
-                             const std::vector<std::int64_t>& tiles, const TileKernel& kernel,
-                             double* out, const Cancellation& cancel) {
+                             std::int64_t m, std::int64_t n, const std::vector<std::int64_t>& tiles,
+                             const TileKernel& kernel, double* out, const Cancellation& cancel) {
     std::vector<std::int64_t> strided;
     for (std::int64_t j = 0; j < m; ++j)
         if (row_steps[j] != 1) strided.push_back(j);
@@ -161,10 +160,10 @@ void cross_products_gathered(const double* const* columns, const std::int64_t* r
     // chunk apart, so that the columns of one row fall into different cache sets
     // (at a power of two apart they would all compete for one set).
     const std::int64_t team = team_width();
-    const std::int64_t chunk_rows = std::min(
-        team == 1 ? kRowBlock
-                  : std::max((limit / (4 * width) - kLanes) / kLanes * kLanes, 8 * kLanes),
-        std::max<std::int64_t>(n, 1));
+    const std::int64_t chunk_rows =
+        std::min(team == 1 ? kRowBlock
+                           : std::max((limit / (4 * width) - kLanes) / kLanes * kLanes, 8 * kLanes),
+                 std::max<std::int64_t>(n, 1));
     const std::int64_t stride = chunk_rows + kLanes;
     std::vector<double> chunks[2];
     for (std::vector<double>& chunk : chunks)
