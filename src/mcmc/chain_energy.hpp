@@ -8,6 +8,8 @@
 
 #include <Eigen/Core>
 
+#include <vector>
+
 namespace vexa {
 
 // Read-only data shared by every energy evaluation of one fit (and by all threads).
@@ -21,10 +23,11 @@ struct EnergyProblem {
 };
 
 // chain_energy: mdl_score_core(X * beta, y, p, H, eps, beta, terms). One pass over
-// X and y counts the successes of X * beta without storing the predictions; the
-// penalty products go to a buffer this evaluator owns, so that evaluations
-// allocate nothing after the first. One evaluator per chain, deep run or group
-// of them; it is not shared between threads.
+// X and y counts the successes of X * beta without storing the predictions, and
+// one pass over each penalty matrix forms the penalties of the whole group, with
+// the coefficients laid out lane by lane in a buffer this evaluator owns, so that
+// evaluations allocate nothing. One evaluator per chain, deep run or group of
+// them; it is not shared between threads.
 class ChainEnergy {
 public:
     explicit ChainEnergy(const EnergyProblem& problem);
@@ -38,7 +41,7 @@ public:
 private:
     const EnergyProblem& problem_;
     double model_cost_;             // of k = p (checked by the caller to fit an int)
-    Eigen::VectorXd penalty_work_;  // R * beta, p
+    std::vector<double> lanes_;  // coefficient j of vector g at 8 j + g, p x 8
 };
 
 }  // namespace vexa

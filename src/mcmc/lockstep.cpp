@@ -31,8 +31,10 @@ void step_in_lockstep(std::vector<MetropolisChain>& group, double sigma, const d
     const int size = static_cast<int>(group.size());
     const Eigen::VectorXd* proposals[kMaxLockstep] = {};
     double energies[kMaxLockstep] = {};
-    for (int g = 0; g < size; ++g)
-        proposals[g] = &group[static_cast<std::size_t>(g)].propose(sigma);
+    const Eigen::Index p = size > 0 ? group.front().beta().size() : 0;
+    for (Eigen::Index l = 0; l < p; ++l)
+        for (MetropolisChain& chain : group) chain.propose_coordinate(l, sigma);
+    for (int g = 0; g < size; ++g) proposals[g] = &group[static_cast<std::size_t>(g)].proposal();
     energy(proposals, size, energies);
     for (int g = 0; g < size; ++g) group[static_cast<std::size_t>(g)].decide(energies[g], T[g]);
 }

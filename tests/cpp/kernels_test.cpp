@@ -5,9 +5,11 @@
 #include "fit/penalized_fit.hpp"
 #include "kernels/cross_products.hpp"
 #include "kernels/householder_columns.hpp"
+#include "kernels/penalty_forms.hpp"
 #include "kernels/simd_path.hpp"
 #include "kernels/success_count.hpp"
 #include "mcmc/tournament_mcmc.hpp"
+#include "stats/description_length.hpp"
 
 #include "random_matrix.hpp"
 
@@ -183,6 +185,30 @@ TEST(SuccessCount, NaNAndBoundaryDifferencesAreNoSuccess) {
         EXPECT_EQ(hits, 9) << vexa::simd_path_name(path);
     }
 }
+
+class PenaltyForms : public ::testing::TestWithParam<Eigen::Index> {};
+
+// Every lane's form has the bits of the lone form through Eigen's products, on
+// every path: p crosses the dot product's packet pairs and, at 130, the column
+// blocks of Eigen's matrix-vector product.
+TEST_P(PenaltyForms, EveryLaneHasTheBitsOfTheLoneForm) {
+    const Eigen::Index p = GetParam();
+    std::mt19937_64 gen(static_cast<std::uint64_t>(p) + 11u);
+    const Eigen::MatrixXd R = random_matrix(p, p, gen);
+    const Eigen::MatrixXd betas = random_matrix(p, 8, gen);
+    std::vector<double> lanes(static_cast<std::size_t>(p) * 8);
+    for (Eigen::Index j = 0; j < p; ++j)
+        for (Eigen::Index g = 0; g < 8; ++g) lanes[static_cast<std::size_t>(j * 8 + g)] = betas(j, g);
+    for (SimdPath path : supported_paths()) {
+        double forms[8];
+        vexa::penalty_forms(R.data(), p, lanes.data(), forms, path);
+        for (Eigen::Index g = 0; g < 8; ++g)
+            EXPECT_TRUE(same_bits(forms[g], vexa::quad_penalty(betas.col(g), R)))
+                << vexa::simd_path_name(path) << " lane " << g;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, PenaltyForms, ::testing::Values(0, 1, 2, 3, 4, 5, 6, 7, 8, 13, 130));
 
 // The documented lane rule for one inner product.
 double lane_rule(const double* a, const double* b, Eigen::Index n) {
