@@ -42,7 +42,7 @@ void ChainEnergy::operator()(const Eigen::VectorXd* const* betas, int group, dou
             laid_out = true;
         }
         double forms[kMaxLockstep];
-        penalty_forms(R.data(), p, lanes_.data(), forms, problem_.path);
+        penalty_forms(R.data(), p, lanes_.data(), group, forms, problem_.path);
         for (int g = 0; g < group; ++g) energies[g] = gamma * forms[g] + energies[g];
     });
 }

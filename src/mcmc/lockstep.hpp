@@ -17,7 +17,7 @@
 namespace vexa {
 
 // Chains per group for `count` chains on `threads` threads: the count spread
-// evenly over the threads, in groups of at most 4 while X fits in a core's
+// evenly over the threads, in groups of at most 5 while X fits in a core's
 // cache and of at most kMaxLockstep when it does not.
 int lockstep_group_size(const Eigen::MatrixXd& X, std::int64_t count, int threads);
 

@@ -4,12 +4,38 @@
 // outputs fixed, so that a fit is reproducible and independent of threads.
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
-#include <random>
 
 namespace vexa {
 
-using RandomStream = std::mt19937_64;
+// The outputs of std::mt19937_64 with its standard single-value seeding, the
+// same values in the same order. A block of 312 outputs is formed at once: the
+// state is regenerated and every value tempered in plain loops that the compiler
+// vectorizes, so that a draw is one load.
+class RandomStream {
+public:
+    using result_type = std::uint64_t;
+
+    explicit RandomStream(std::uint64_t seed);
+
+    std::uint64_t operator()() {
+        if (next_ == kStateSize) refill();
+        return block_[next_++];
+    }
+
+    void discard(unsigned long long count) {
+        for (; count > 0; --count) (*this)();
+    }
+
+private:
+    static constexpr std::size_t kStateSize = 312;
+    void refill();
+
+    std::uint64_t state_[kStateSize];
+    std::uint64_t block_[kStateSize];  // the tempered outputs of the current state
+    std::size_t next_ = kStateSize;
+};
 
 // Seed of warm-up chain c: (seed + 1000 c) mod 2^64.
 std::uint64_t chain_stream_seed(std::uint64_t seed, std::int64_t c);

@@ -200,11 +200,13 @@ TEST_P(PenaltyForms, EveryLaneHasTheBitsOfTheLoneForm) {
     for (Eigen::Index j = 0; j < p; ++j)
         for (Eigen::Index g = 0; g < 8; ++g) lanes[static_cast<std::size_t>(j * 8 + g)] = betas(j, g);
     for (SimdPath path : supported_paths()) {
-        double forms[8];
-        vexa::penalty_forms(R.data(), p, lanes.data(), forms, path);
-        for (Eigen::Index g = 0; g < 8; ++g)
-            EXPECT_TRUE(same_bits(forms[g], vexa::quad_penalty(betas.col(g), R)))
-                << vexa::simd_path_name(path) << " lane " << g;
+        for (int group = 1; group <= 8; ++group) {
+            double forms[8];
+            vexa::penalty_forms(R.data(), p, lanes.data(), group, forms, path);
+            for (int g = 0; g < group; ++g)
+                EXPECT_TRUE(same_bits(forms[g], vexa::quad_penalty(betas.col(g), R)))
+                    << vexa::simd_path_name(path) << " group " << group << " lane " << g;
+        }
     }
 }
 
