@@ -7,11 +7,11 @@
 
 namespace vexa {
 
-void penalty_forms(const double* R, std::int64_t p, const double* lanes, int group,
-                   double* forms, SimdPath path) {
+void penalty_forms(const double* R, std::int64_t p, const double* lanes, int group, double* forms,
+                   SimdPath path) {
     require_lockstep_group(group);
-    const auto form = kernel_for(path, baseline::penalty_forms, avx2::penalty_forms,
-                                 avx512::penalty_forms);
+    const auto form =
+        kernel_for(path, baseline::penalty_forms, avx2::penalty_forms, avx512::penalty_forms);
     form(R, p, lanes, group, forms);
 }
 

@@ -40,7 +40,7 @@ public:
 
 private:
     const EnergyProblem& problem_;
-    double model_cost_;             // of k = p (checked by the caller to fit an int)
+    double model_cost_;          // of k = p (checked by the caller to fit an int)
     std::vector<double> lanes_;  // coefficient j of vector g at 8 j + g, p x 8
 };
 

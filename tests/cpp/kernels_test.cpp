@@ -198,7 +198,8 @@ TEST_P(PenaltyForms, EveryLaneHasTheBitsOfTheLoneForm) {
     const Eigen::MatrixXd betas = random_matrix(p, 8, gen);
     std::vector<double> lanes(static_cast<std::size_t>(p) * 8);
     for (Eigen::Index j = 0; j < p; ++j)
-        for (Eigen::Index g = 0; g < 8; ++g) lanes[static_cast<std::size_t>(j * 8 + g)] = betas(j, g);
+        for (Eigen::Index g = 0; g < 8; ++g)
+            lanes[static_cast<std::size_t>(j * 8 + g)] = betas(j, g);
     for (SimdPath path : supported_paths()) {
         for (int group = 1; group <= 8; ++group) {
             double forms[8];
@@ -210,7 +211,8 @@ TEST_P(PenaltyForms, EveryLaneHasTheBitsOfTheLoneForm) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, PenaltyForms, ::testing::Values(0, 1, 2, 3, 4, 5, 6, 7, 8, 13, 130));
+INSTANTIATE_TEST_SUITE_P(Sizes, PenaltyForms,
+                         ::testing::Values(0, 1, 2, 3, 4, 5, 6, 7, 8, 13, 130));
 
 // The documented lane rule for one inner product.
 double lane_rule(const double* a, const double* b, Eigen::Index n) {
