@@ -28,7 +28,7 @@ void ChainEnergy::operator()(const Eigen::VectorXd* const* betas, int group, dou
     const Eigen::Index n = problem_.y.size();
     const Eigen::Index p = problem_.X.cols();
     count_successes(problem_.X.data(), n, p, problem_.y.data(), problem_.eps, coefficients, group,
-                    hits, problem_.path);
+                    hits, problem_.path, problem_.panels);
     for (int g = 0; g < group; ++g)
         energies[g] = mdl_score_from_rate(model_cost_, success_rate(hits[g], n), n);
 

@@ -20,6 +20,7 @@ struct EnergyProblem {
     double eps;                          // sr_eps(y), formed once per fit
     PenaltyTerms terms;                  // absent penalties are null
     SimdPath path = widest_simd_path();  // instruction set of the success count
+    const double* panels = nullptr;      // X's rows packed (row_panels.hpp), or null
 };
 
 // chain_energy: mdl_score_core(X * beta, y, p, H, eps, beta, terms). One pass over

@@ -7,9 +7,6 @@ namespace vexa {
 
 namespace {
 
-// Above this size X no longer stays in a core's L2 cache between evaluations,
-// and larger groups save passes over memory.
-constexpr std::int64_t kCachedBytes = std::int64_t{512} << 10;
 // A cached X: five vectors share each loaded column, their sums and the column
 // still fit in the sixteen AVX2 registers, and one pass over each penalty matrix
 // serves them all. The default fit's 25 chains and 5 deep runs then move in
@@ -18,10 +15,16 @@ constexpr int kCachedGroup = 5;
 
 }  // namespace
 
+bool stays_in_cache(const Eigen::MatrixXd& X) {
+    // Above this size X no longer stays in a core's L2 cache between evaluations.
+    constexpr std::int64_t kCachedBytes = std::int64_t{512} << 10;
+    return X.size() * static_cast<std::int64_t>(sizeof(double)) <= kCachedBytes;
+}
+
 int lockstep_group_size(const Eigen::MatrixXd& X, std::int64_t count, int threads) {
-    const std::int64_t bytes = X.size() * static_cast<std::int64_t>(sizeof(double));
     if (count <= 1) return 1;
-    const std::int64_t most = bytes <= kCachedBytes ? kCachedGroup : kMaxLockstep;
+    // Beyond the cache larger groups save passes over memory.
+    const std::int64_t most = stays_in_cache(X) ? kCachedGroup : kMaxLockstep;
     const std::int64_t lanes = std::max(threads, 1);
     const std::int64_t rounds = (count + lanes * most - 1) / (lanes * most);
     const std::int64_t groups = lanes * rounds;

@@ -22,6 +22,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -33,6 +34,14 @@ std::vector<SimdPath> supported_paths() {
     for (SimdPath path : {SimdPath::baseline, SimdPath::avx2, SimdPath::avx512})
         if (vexa::simd_path_supported(path)) paths.push_back(path);
     return paths;
+}
+
+// Every supported path, reading X in columns and in row panels.
+std::vector<std::pair<SimdPath, bool>> paths_and_layouts() {
+    std::vector<std::pair<SimdPath, bool>> cases;
+    for (SimdPath path : supported_paths())
+        for (bool packed : {false, true}) cases.emplace_back(path, packed);
+    return cases;
 }
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
@@ -135,18 +144,22 @@ TEST_P(SuccessCount, EveryPathReproducesTheColumnOrder) {
     Eigen::VectorXd exact(c.n);
     for (Eigen::Index i = 0; i < c.n; ++i) exact[i] = row_prediction(X, i, betas[0]);
     const Eigen::VectorXd noisy = exact + 0.5 * random_matrix(c.n, 1, gen);
+    // The whole row blocks packed in panels, the rest read from X.
+    std::vector<double> panels(static_cast<std::size_t>(vexa::row_panel_size(c.n, c.p)));
+    vexa::pack_row_panels(X.data(), c.n, c.p, 0, c.n / 8, panels.data());
 
-    for (SimdPath path : supported_paths()) {
-        SCOPED_TRACE(vexa::simd_path_name(path));
+    for (const auto& [path, packed] : paths_and_layouts()) {
+        SCOPED_TRACE(std::string(vexa::simd_path_name(path)) + (packed ? " panels" : " columns"));
+        const double* layout = packed ? panels.data() : nullptr;
         std::int64_t hits[vexa::kMaxLockstep];
         vexa::count_successes(X.data(), c.n, c.p, exact.data(),
                               std::numeric_limits<double>::denorm_min(), pointers.data(), c.group,
-                              hits, path);
+                              hits, path, layout);
         EXPECT_EQ(hits[0], c.n);
 
         const double eps = 0.7;
         vexa::count_successes(X.data(), c.n, c.p, noisy.data(), eps, pointers.data(), c.group, hits,
-                              path);
+                              path, layout);
         for (int g = 0; g < c.group; ++g) {
             std::int64_t expected = 0;
             for (Eigen::Index i = 0; i < c.n; ++i)
