@@ -247,13 +247,14 @@ def sampler_thread_scaling(floor_binary: str | None) -> dict[str, Any]:
             out[f"energy_floor_ns[{path}]"] = 500 * 8 / pairs_per_ns(int(width), ghz)
         widest = paths[-1].split()
         evaluations = 25 * 201 + 5 * 2000
-        floor_s = evaluations * 500 * 8 / pairs_per_ns(int(widest[2]), ghz) * 1e-9
+        lone_s = evaluations * float(widest[1]) * 1e-9
         out.update(
             widest_path=widest[0],
             evaluations=evaluations,
+            floor_s=lone_s,
+            fit_1_thread_over_floor=out["fit_1_thread_s"] / lone_s,
             fit_1_thread_ns_per_evaluation=out["fit_1_thread_s"] / evaluations * 1e9,
-            floor_ns_per_evaluation=floor_s / evaluations * 1e9,
-            fit_1_thread_over_floor=out["fit_1_thread_s"] / floor_s,
+            floor_ns_per_evaluation=out[f"energy_floor_ns[{widest[0]}]"],
             eigen=eigen,
             compiler=compiler,
         )

@@ -199,12 +199,12 @@ TEST(SuccessCount, NaNAndBoundaryDifferencesAreNoSuccess) {
     }
 }
 
-class PenaltyForms : public ::testing::TestWithParam<Eigen::Index> {};
+class GroupPenaltyForms : public ::testing::TestWithParam<Eigen::Index> {};
 
 // Every lane's form has the bits of the lone form through Eigen's products, on
 // every path: p crosses the dot product's packet pairs and, at 130, the column
 // blocks of Eigen's matrix-vector product.
-TEST_P(PenaltyForms, EveryLaneHasTheBitsOfTheLoneForm) {
+TEST_P(GroupPenaltyForms, EveryLaneHasTheBitsOfTheLoneForm) {
     const Eigen::Index p = GetParam();
     std::mt19937_64 gen(static_cast<std::uint64_t>(p) + 11u);
     const Eigen::MatrixXd R = random_matrix(p, p, gen);
@@ -224,7 +224,7 @@ TEST_P(PenaltyForms, EveryLaneHasTheBitsOfTheLoneForm) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, PenaltyForms,
+INSTANTIATE_TEST_SUITE_P(Sizes, GroupPenaltyForms,
                          ::testing::Values(0, 1, 2, 3, 4, 5, 6, 7, 8, 13, 130));
 
 // The documented lane rule for one inner product.
