@@ -289,28 +289,40 @@ INSTANTIATE_TEST_SUITE_P(Shapes, CrossProducts,
                          ::testing::Combine(::testing::Values(0, 3, 8, 517, 1500),
                                             ::testing::Values(1, 2, 5, 41)));
 
-// Large enough for the tiles to be spread over the team: every team size gives
-// the lane rule's bits.
+// Large enough for the tiles to be spread over the team, and for a row-major
+// matrix to be gathered in several chunks: every team size gives the lane
+// rule's bits.
 TEST(CrossProducts, SameBitsForEveryTeamSize) {
-    const Eigen::Index n = 20000;
-    const Eigen::Index m = 21;
+    const Eigen::Index n = 30000;
+    const Eigen::Index m = 41;
     std::mt19937_64 gen(11);
     const Eigen::MatrixXd C = random_matrix(n, m, gen);
-    std::vector<const double*> columns;
-    for (Eigen::Index j = 0; j < m; ++j) columns.push_back(C.col(j).data());
-    const int saved = omp_get_max_threads();
-    for (int threads : {1, 2, 3}) {
-        omp_set_num_threads(threads);
-        Eigen::MatrixXd out = Eigen::MatrixXd::Zero(m, m);
-        vexa::cross_products(columns.data(), nullptr, m, n, out.data(), vexa::widest_simd_path());
-        for (Eigen::Index k = 0; k < m; ++k)
-            for (Eigen::Index j = k; j < m; ++j)
-                ASSERT_TRUE(
-                    same_bits(out(j, k), lane_rule(columns[static_cast<std::size_t>(j)],
-                                                   columns[static_cast<std::size_t>(k)], n)))
-                    << "threads " << threads << ", entry " << j << ", " << k;
+    const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> R = C;
+    std::vector<const double*> columns, rows;
+    for (Eigen::Index j = 0; j < m; ++j) {
+        columns.push_back(C.col(j).data());
+        rows.push_back(R.data() + j);
     }
+    const std::vector<std::int64_t> row_steps(static_cast<std::size_t>(m), m);
+    const int saved = omp_get_max_threads();
+    const double threshold = vexa::set_team_threshold(0);
+    for (int threads : {1, 2, 3})
+        for (bool row_major : {false, true}) {
+            SCOPED_TRACE("threads " + std::to_string(threads) + (row_major ? " row-major" : ""));
+            omp_set_num_threads(threads);
+            Eigen::MatrixXd out = Eigen::MatrixXd::Zero(m, m);
+            vexa::cross_products(row_major ? rows.data() : columns.data(),
+                                 row_major ? row_steps.data() : nullptr, m, n, out.data(),
+                                 vexa::widest_simd_path());
+            for (Eigen::Index k = 0; k < m; ++k)
+                for (Eigen::Index j = k; j < m; ++j)
+                    ASSERT_TRUE(
+                        same_bits(out(j, k), lane_rule(columns[static_cast<std::size_t>(j)],
+                                                       columns[static_cast<std::size_t>(k)], n)))
+                        << "entry " << j << ", " << k;
+        }
     omp_set_num_threads(saved);
+    vexa::set_team_threshold(threshold);
 }
 
 // Whole operations: the penalized fit and the sampler give the same bits on
