@@ -10,8 +10,14 @@ namespace vexa {
 
 ChainEnergy::ChainEnergy(const EnergyProblem& problem)
     : problem_(problem),
-      model_cost_(model_cost(problem.y.size(), static_cast<int>(problem.X.cols()), problem.H)),
-      lanes_(static_cast<std::size_t>(problem.X.cols()) * kMaxLockstep, 0.0) {}
+      model_cost_(model_cost(problem.y.size(), static_cast<int>(problem.X.cols()), problem.H)) {
+    // Only penalties need the coefficients laid out; the 8 p doubles are then no
+    // more than a p x p penalty holds once p >= 8.
+    bool penalized = false;
+    problem.terms.for_each_used(
+        [&](const Eigen::MatrixXd&, double, const char*) { penalized = true; });
+    if (penalized) lanes_.assign(static_cast<std::size_t>(problem.X.cols()) * kMaxLockstep, 0.0);
+}
 
 double ChainEnergy::operator()(const Eigen::VectorXd& beta) {
     const Eigen::VectorXd* one = &beta;
