@@ -6,7 +6,7 @@ burst of other load falls on both sides alike; each side keeps the median of its
 processes' medians. The busy processes stop by themselves after a time limit and are
 killed when the table is done, whatever happens.
 
-    python bench/busy_machine.py [--busy 0 2 4] [--rounds N]
+    python bench/busy_machine.py [--busy 0 2 4] [--rounds N] [--only TEXT ...]
 """
 
 from __future__ import annotations
@@ -24,8 +24,14 @@ CALLS = [
     ("ols", "80 x 13", "X, y = rng.random((80, 13)), rng.random(80)", "vc.ols(X, y)"),
     (
         "fit_regularized_linear R1+R2",
-        "200,000 x 40",
+        "200,000 x 40 C",
         "X, y = rng.random((200_000, 40)), rng.random(200_000); R = np.eye(40)",
+        "vc.fit_regularized_linear(X, y, R, R, 1e-3, 1e-5)",
+    ),
+    (
+        "fit_regularized_linear R1+R2",
+        "200,000 x 40 F",
+        "X, y = np.asfortranarray(rng.random((200_000, 40))), rng.random(200_000); R = np.eye(40)",
         "vc.fit_regularized_linear(X, y, R, R, 1e-3, 1e-5)",
     ),
     (
@@ -83,13 +89,15 @@ def time_call(setup: str, call: str, one_thread: bool) -> float:
     return float(res.stdout)
 
 
-def table(busy: int, rounds: int, limit_s: float) -> list[dict[str, Any]]:
+def table(busy: int, rounds: int, limit_s: float, only: list[str]) -> list[dict[str, Any]]:
     spinners = [
         subprocess.Popen([sys.executable, "-c", SPIN.format(limit=limit_s)]) for _ in range(busy)
     ]
     try:
         rows = []
         for name, sizes, setup, call in CALLS:
+            if only and not any(o in f"{name} {sizes}" for o in only):
+                continue
             team, one = [], []
             for _ in range(rounds):
                 team.append(time_call(setup, call, one_thread=False))
@@ -113,10 +121,12 @@ def table(busy: int, rounds: int, limit_s: float) -> list[dict[str, Any]]:
             p.wait()
 
 
-def busy_machine_table(counts: list[int], rounds: int, limit_s: float = 900.0) -> list[dict]:
+def busy_machine_table(
+    counts: list[int], rounds: int, limit_s: float = 900.0, only: list[str] | None = None
+) -> list[dict]:
     rows: list[dict[str, Any]] = []
     for k in counts:
-        rows += table(k, rounds, limit_s)
+        rows += table(k, rounds, limit_s, only or [])
     return rows
 
 
@@ -137,9 +147,12 @@ def main() -> None:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--busy", type=int, nargs="*", default=[0, 2, 4])
     ap.add_argument("--rounds", type=int, default=3)
+    ap.add_argument(
+        "--only", nargs="*", default=[], help="calls whose name and sizes contain one of these"
+    )
     args = ap.parse_args()
     start = time.perf_counter()
-    print_table(busy_machine_table(args.busy, args.rounds))
+    print_table(busy_machine_table(args.busy, args.rounds, only=args.only))
     print(f"({time.perf_counter() - start:.0f} s)")
 
 

@@ -1,15 +1,43 @@
 // The cost of one sampler energy evaluation at the sampler's default sizes, on
 // every instruction set this CPU supports: the fused X*beta and success count
 // plus the two penalty forms, timed in a loop.
-// Prints one line per path: its name, the nanoseconds per evaluation and the
+// Prints the clock measured on a chain of dependent integer adds ("clock GHz"),
+// then one line per path: its name, the nanoseconds per evaluation and the
 // doubles per vector register; then the Eigen and compiler versions.
 
 #include "kernels/simd_path.hpp"
 #include "mcmc/chain_energy.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+
+// The core's clock in GHz: a chain of dependent integer adds retires one add per
+// cycle on every current x86-64 and Arm core, so adds per ns is the clock, the
+// one at which the core runs under load rather than the nominal one that
+// /proc/cpuinfo reports. The fastest of several rounds.
+double measured_clock_ghz() {
+    double best = 0.0;
+    for (int round = 0; round < 5; ++round) {
+        constexpr long kAdds = 50000000;
+        unsigned long x = 0;
+        const auto start = std::chrono::steady_clock::now();
+        for (long i = 0; i < kAdds / 10; ++i) {
+            // Ten adds each depending on the one before; the empty asm keeps the
+            // compiler from merging them.
+            for (int k = 0; k < 10; ++k) {
+                x += 1;
+                asm volatile("" : "+r"(x));
+            }
+        }
+        const double ns =
+            std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start)
+                .count();
+        if (x == kAdds) best = std::max(best, static_cast<double>(kAdds) / ns);
+    }
+    return best;
+}
 
 int main(int argc, char** argv) {
     const Eigen::Index n = argc > 1 ? std::atol(argv[1]) : 500;
@@ -23,6 +51,7 @@ int main(int argc, char** argv) {
     const Eigen::MatrixXd R2 = Eigen::MatrixXd::Identity(p, p) * 2.0;
     const vexa::PenaltyTerms terms{&R1, &R2, 1e-3, 1e-5};
 
+    std::printf("clock %.3f\n", measured_clock_ghz());
     double sink = 0.0;
     const struct {
         vexa::SimdPath path;

@@ -238,36 +238,70 @@ def sampler_thread_scaling(floor_binary: str | None) -> dict[str, Any]:
             [floor_binary, "500", "8", "200000"], capture_output=True, text=True, check=True
         )
         lines = res.stdout.splitlines()
-        eigen, compiler = lines[-2:]
-        ghz = clock_ghz()
-        for line in lines[:-2]:
+        ghz = float(lines[0].split()[1])
+        paths, (eigen, compiler) = lines[1:-2], lines[-2:]
+        out["clock_GHz"] = ghz
+        for line in paths:
             path, ns, width = line.split()
             out[f"energy_eval_ns[{path}]"] = float(ns)
-            # One multiply and one add of the path's width per cycle for X*beta.
-            if ghz:
-                out[f"energy_floor_ns[{path}]"] = 500 * 8 / int(width) / ghz
-        widest = lines[len(lines) - 3].split()
+            out[f"energy_floor_ns[{path}]"] = 500 * 8 / pairs_per_ns(int(width), ghz)
+        widest = paths[-1].split()
         evaluations = 25 * 201 + 5 * 2000
-        floor_s = evaluations * float(widest[1]) * 1e-9
+        lone_s = evaluations * float(widest[1]) * 1e-9
         out.update(
             widest_path=widest[0],
             evaluations=evaluations,
-            floor_s=floor_s,
-            fit_1_thread_over_floor=out["fit_1_thread_s"] / floor_s,
+            floor_s=lone_s,
+            fit_1_thread_over_floor=out["fit_1_thread_s"] / lone_s,
+            fit_1_thread_ns_per_evaluation=out["fit_1_thread_s"] / evaluations * 1e9,
+            floor_ns_per_evaluation=out[f"energy_floor_ns[{widest[0]}]"],
             eigen=eigen,
             compiler=compiler,
         )
     return out
 
 
-def clock_ghz() -> float | None:
-    try:
-        for line in Path("/proc/cpuinfo").read_text().splitlines():
-            if line.startswith("cpu MHz"):
-                return float(line.split(":", 1)[1]) / 1000.0
-    except OSError:
-        pass
-    return None
+def pairs_per_ns(width: int, ghz: float) -> float:
+    """The floor of X*beta: two multiplies and two adds of the path's width per cycle
+    (no fused multiply-add) at the measured clock."""
+    return 2 * width * ghz
+
+
+def sampler_large_p(floor_binary: str | None) -> list[dict[str, Any]]:
+    """The sampler's rate in products of X*beta per ns at n = 20,000, one thread, p = 8
+    to 128: 25 chains of 20 steps and 5 deep runs of 200 (1,525 evaluations), each p in
+    a process of its own, the fastest of three fits after one that warms up."""
+    code = textwrap.dedent("""
+        import sys, time, numpy as np, vexa_core as vc
+        n, p = 20000, int(sys.argv[1]); rng = np.random.default_rng(p)
+        X = rng.normal(size=(n, p)); y = X @ (0.1 * rng.normal(size=p)) + 0.1 * rng.normal(size=n)
+        s = vc.TournamentMCMC(n_warmup=20, n_deep=200); I = np.eye(p)
+        s.fit(X, y, I, I, 1e-3, 1e-5); t = []
+        for _ in range(3):
+            a = time.perf_counter(); s.fit(X, y, I, I, 1e-3, 1e-5)
+            t.append(time.perf_counter() - a)
+        print(min(t))
+        """)
+    floor = None
+    if floor_binary and Path(floor_binary).exists():
+        lines = subprocess.run(
+            [floor_binary, "8", "1", "1"], capture_output=True, text=True, check=True
+        ).stdout.splitlines()
+        floor = pairs_per_ns(int(lines[-3].split()[2]), float(lines[0].split()[1]))
+    rows = []
+    env = dict(os.environ, OMP_NUM_THREADS="1")
+    for p in (8, 32, 64, 128):
+        res = subprocess.run(
+            [sys.executable, "-c", code, str(p)],
+            env=env,
+            capture_output=True,
+            text=True,
+            check=True,
+        )
+        seconds = float(res.stdout)
+        rate = (25 * 21 + 5 * 200) * 20000 * p / seconds * 1e-9
+        rows.append({"p": p, "fit_s": seconds, "products_per_ns": rate, "floor_per_ns": floor})
+    return rows
 
 
 def interrupt_polling_cost(binary: str | None) -> dict[str, Any]:
@@ -351,6 +385,7 @@ def main() -> None:
     info.update({k: scaling.pop(k) for k in ("eigen", "compiler") if k in scaling})
     if wants_sampler:
         scaling.update(interrupt_polling_cost(args.interrupt_binary))
+    large_p = sampler_large_p(args.floor_binary) if wants_sampler else []
 
     print(
         f"CPU: {info['cpu']} ({info['cores']} cores), threads: {info['threads']}, "
@@ -364,6 +399,18 @@ def main() -> None:
         )
     for k, v in scaling.items():
         print(f"  {k}: {fmt(v) if k.endswith('_s') else f'{v:.4g}' if isinstance(v, float) else v}")
+    if "fit_1_thread_ns_per_evaluation" in scaling:
+        print(
+            f"\nTournamentMCMC.fit, defaults, 500 x 8, one thread: "
+            f"{scaling['fit_1_thread_ns_per_evaluation']:.0f} ns per evaluation against a floor "
+            f"of {scaling['floor_ns_per_evaluation']:.0f} ns ({scaling['clock_GHz']:.2f} GHz "
+            f"measured, {scaling['widest_path']})"
+        )
+    if large_p:
+        print("TournamentMCMC.fit at n = 20,000, one thread: products of X*beta per ns")
+        for r in large_p:
+            floor = f" against a floor of {r['floor_per_ns']:.1f}" if r["floor_per_ns"] else ""
+            print(f"  p = {r['p']:3}: {r['products_per_ns']:5.1f}{floor} ({fmt(r['fit_s'])} a fit)")
     versus: list[dict[str, Any]] = []
     if args.before != "none":
         versus = before_after.compare(args.before, args.only)
@@ -395,6 +442,7 @@ def main() -> None:
                     "machine": info,
                     "workloads": rows,
                     "sampler": scaling,
+                    "sampler_large_p": large_p,
                     "versus_before": versus,
                     "busy_machine": busy,
                 },

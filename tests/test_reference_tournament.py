@@ -248,6 +248,8 @@ FIT_CASES = {
     "one-row-p5": (partial(problem, 17, 1, 5), None, fit(4, 20, 30, 2)),
     # 130 columns: the matrix-vector products take their columns in blocks.
     "p130": (partial(problem, 19, 40, 130), (0.001, 0.0001), fit(2, 5, 5, 2)),
+    # X above 512 KiB is read from row panels, its last 3 rows from X itself.
+    "row-panels": (partial(problem, 23, 8003, 9), (0.05, 0.01), fit(3, 5, 10, 2)),
 }
 
 

@@ -19,19 +19,11 @@ constexpr std::int64_t kRowBlock = 1024;
 constexpr std::int64_t kLanes = 8;
 // Groups of tiles per thread of the team.
 constexpr std::int64_t kGroupsPerThread = 2;
-// Work space (lane accumulators, gathered rows) that the groups at work may hold
-// together, in doubles: half the m x m result, or this floor, whichever is more.
-// Below the floor the grouping and the row blocks follow the team alone.
+// Work space (lane accumulators, gathered rows) that the cross products may hold
+// at one time, in doubles: half the m x m result, or this floor, whichever is more.
 constexpr std::int64_t kWorkFloor = std::int64_t{1} << 20;
 
 std::int64_t work_limit(std::int64_t m) { return std::max(m * m / 2, kWorkFloor); }
-
-// Rows of the strided columns gathered at a time by one group: a full row block
-// unless the gathered block of every group at work would pass half the work limit.
-std::int64_t gathered_rows(std::int64_t m, std::int64_t strided_columns) {
-    const std::int64_t rows = work_limit(m) / (2 * team_width() * strided_columns);
-    return std::clamp<std::int64_t>(rows / kLanes * kLanes, 8 * kLanes, kRowBlock);
-}
 
 // One path's step over a tile, and its tile size.
 struct TileKernel {
@@ -55,66 +47,34 @@ std::vector<std::int64_t> list_tiles(std::int64_t m, std::int64_t size) {
     return tiles;
 }
 
-// Tiles [first, last) of `tiles` through every row block in row order, on one
-// thread, each with lane accumulators of its own that start from zero (so that
-// running the group again gives the same sums); then out(j, k) for the group's
-// pairs with k <= j < m, the eight lanes added in one fixed tree. The strided
-// columns the tiles read are gathered a block of rows at a time, row by row, so
-// that a row-major matrix is read along its rows.
-void advance_group(const double* const* columns, const std::int64_t* row_steps, std::int64_t m,
-                   std::int64_t n, const std::vector<std::int64_t>& tiles, std::int64_t first,
-                   std::int64_t last, const TileKernel& kernel, double* out,
-                   const Cancellation& cancel) {
+// Tiles [first, last) of `tiles` through rows [0, rows) of `columns`, a row block
+// at a time in row order, so that the block of every column the tiles read stays
+// in L2 while they sweep it. acc holds the tiles' lane accumulators one after
+// another; each lane adds its rows' products in row order.
+void advance_tiles(const double* const* columns, std::int64_t m, std::int64_t rows,
+                   const std::vector<std::int64_t>& tiles, std::int64_t first, std::int64_t last,
+                   const TileKernel& kernel, double* acc, const Cancellation& cancel) {
     const std::int64_t T = kernel.size;
     const std::int64_t per_tile = T * T * kLanes;
-    std::vector<double> acc(static_cast<std::size_t>((last - first) * per_tile), 0.0);
-    std::vector<char> used(static_cast<std::size_t>(m), 0);
-    for (std::int64_t t = first; t < last; ++t)
-        for (std::int64_t u = 0; u < T; ++u) {
-            used[static_cast<std::size_t>(
-                std::min(tiles[static_cast<std::size_t>(2 * t)] + u, m - 1))] = 1;
-            used[static_cast<std::size_t>(
-                std::min(tiles[static_cast<std::size_t>(2 * t + 1)] + u, m - 1))] = 1;
-        }
-    std::vector<std::int64_t> strided;
-    for (std::int64_t j = 0; j < m; ++j)
-        if (used[static_cast<std::size_t>(j)] && row_steps && row_steps[j] != 1)
-            strided.push_back(j);
-    // Gathered columns lie one cache line more than a block apart, so that the
-    // columns of one row fall into different cache sets (at a power of two apart
-    // they would all compete for one set).
-    const std::int64_t block_rows =
-        strided.empty() ? kRowBlock : gathered_rows(m, static_cast<std::int64_t>(strided.size()));
-    const std::int64_t gather_stride = block_rows + kLanes;
-    std::vector<double> block(strided.size() * static_cast<std::size_t>(gather_stride));
-    std::vector<const double*> block_columns(static_cast<std::size_t>(m), nullptr);
-    for (std::size_t s = 0; s < strided.size(); ++s)
-        block_columns[static_cast<std::size_t>(strided[s])] =
-            block.data() + static_cast<std::int64_t>(s) * gather_stride;
-
-    ThrottledCheck check(cancel, (last - first) * T * T * block_rows);
-    for (std::int64_t r0 = 0; r0 < n; r0 += block_rows) {
+    ThrottledCheck check(cancel, (last - first) * T * T * kRowBlock);
+    for (std::int64_t r0 = 0; r0 < rows; r0 += kRowBlock) {
         check.tick();
-        const std::int64_t r1 = std::min(n, r0 + block_rows);
-        for (std::int64_t j = 0; j < m; ++j)
-            if (used[static_cast<std::size_t>(j)] && !(row_steps && row_steps[j] != 1))
-                block_columns[static_cast<std::size_t>(j)] = columns[j] + r0;
-        for (std::int64_t i = r0; i < r1; ++i)
-            for (std::size_t s = 0; s < strided.size(); ++s) {
-                const std::int64_t j = strided[s];
-                block[s * static_cast<std::size_t>(gather_stride) +
-                      static_cast<std::size_t>(i - r0)] = columns[j][i * row_steps[j]];
-            }
+        const std::int64_t r1 = std::min(rows, r0 + kRowBlock);
         for (std::int64_t t = first; t < last; ++t)
-            kernel.advance(block_columns.data(), m, T, tiles[static_cast<std::size_t>(2 * t)],
-                           tiles[static_cast<std::size_t>(2 * t + 1)], 0, r1 - r0,
-                           acc.data() + (t - first) * per_tile);
+            kernel.advance(columns, m, T, tiles[static_cast<std::size_t>(2 * t)],
+                           tiles[static_cast<std::size_t>(2 * t + 1)], r0, r1,
+                           acc + (t - first) * per_tile);
     }
+}
 
+// out(j, k) for the pairs of tiles [first, last) with k <= j < m: the eight lanes
+// of each accumulator added in one fixed tree.
+void store_tiles(std::int64_t m, const std::vector<std::int64_t>& tiles, std::int64_t first,
+                 std::int64_t last, std::int64_t T, const double* acc, double* out) {
     for (std::int64_t t = first; t < last; ++t) {
         const std::int64_t j0 = tiles[static_cast<std::size_t>(2 * t)];
         const std::int64_t k0 = tiles[static_cast<std::size_t>(2 * t + 1)];
-        const double* tile = acc.data() + (t - first) * per_tile;
+        const double* tile = acc + (t - first) * T * T * kLanes;
         for (std::int64_t a = 0; a < T && j0 + a < m; ++a)
             for (std::int64_t b = 0; b < T && k0 + b <= j0 + a; ++b)
                 out[(k0 + b) * m + j0 + a] =
@@ -122,35 +82,137 @@ void advance_group(const double* const* columns, const std::int64_t* row_steps, 
     }
 }
 
-// The tiles on the thread team in one loop: consecutive tiles form groups, a few
-// per thread so that a thread slowed by other work leaves its share to the
-// others, but one per thread when columns are gathered, since each group reads
-// whole rows of a row-major matrix. Wide matrices take more, smaller groups, so
-// that the accumulators of the groups at work stay within half the work limit. Every tile adds its
-// row blocks in row order on one thread, so the sums are the same for every team width and
-// grouping.
-void advance_tiles_on_team(const double* const* columns, const std::int64_t* row_steps,
-                           std::int64_t m, std::int64_t n, const std::vector<std::int64_t>& tiles,
-                           const TileKernel& kernel, double* out, const Cancellation& cancel) {
+// Contiguous columns: the tiles on the thread team in one loop. Consecutive
+// tiles form groups, a few per thread so that a thread slowed by other work
+// leaves its share to the others; each group runs through every row with lane
+// accumulators of its own that start from zero, so running it again gives the
+// same sums. Wide matrices take more, smaller groups, so that the accumulators
+// of the groups at work stay within half the work limit.
+void cross_products_in_place(const double* const* columns, std::int64_t m, std::int64_t n,
+                             const std::vector<std::int64_t>& tiles, const TileKernel& kernel,
+                             double* out, const Cancellation& cancel) {
     const std::int64_t count = static_cast<std::int64_t>(tiles.size() / 2);
-    const bool gathers =
-        row_steps && std::any_of(row_steps, row_steps + m, [](std::int64_t s) { return s != 1; });
     const std::int64_t width = team_width();
     const std::int64_t per_tile = kernel.size * kernel.size * kLanes;
     const std::int64_t tiles_at_work =
         std::max<std::int64_t>(1, work_limit(m) / (2 * width * per_tile));
-    const std::int64_t groups =
-        std::min<std::int64_t>(count, std::max((gathers ? 1 : kGroupsPerThread) * width,
-                                               (count + tiles_at_work - 1) / tiles_at_work));
+    const std::int64_t groups = std::min<std::int64_t>(
+        count, std::max(kGroupsPerThread * width, (count + tiles_at_work - 1) / tiles_at_work));
     const double operations =
         2.0 * static_cast<double>(n) * static_cast<double>(count * kernel.size * kernel.size);
     parallel_for(
         groups, cancel,
         [&](std::int64_t g) {
-            advance_group(columns, row_steps, m, n, tiles, g * count / groups,
-                          (g + 1) * count / groups, kernel, out, cancel);
+            const std::int64_t first = g * count / groups;
+            const std::int64_t last = (g + 1) * count / groups;
+            std::vector<double> acc(static_cast<std::size_t>((last - first) * per_tile), 0.0);
+            advance_tiles(columns, m, n, tiles, first, last, kernel, acc.data(), cancel);
+            store_tiles(m, tiles, first, last, kernel.size, acc.data(), out);
         },
         operations);
+}
+
+// Rows [r0, r1) of the strided columns into `buffer`, gathered column s at
+// buffer + s * stride. Eight rows at a time: their entries stay in the first-level
+// cache while each column's eight values are copied to one cache line.
+void gather_rows(const double* const* columns, const std::int64_t* row_steps,
+                 const std::vector<std::int64_t>& strided, std::int64_t r0, std::int64_t r1,
+                 std::int64_t stride, double* buffer, const Cancellation& cancel) {
+    const std::int64_t width = static_cast<std::int64_t>(strided.size());
+    ThrottledCheck check(cancel, kLanes * width);
+    for (std::int64_t i0 = r0; i0 < r1; i0 += kLanes) {
+        check.tick();
+        const std::int64_t rows = std::min(kLanes, r1 - i0);
+        for (std::int64_t s = 0; s < width; ++s) {
+            const std::int64_t j = strided[static_cast<std::size_t>(s)];
+            const std::int64_t step = row_steps[j];
+            const double* from = columns[j] + i0 * step;
+            double* to = buffer + s * stride + (i0 - r0);
+            if (rows == kLanes) {
+#pragma GCC unroll 8
+                for (std::int64_t r = 0; r < kLanes; ++r) to[r] = from[r * step];
+            } else {
+                for (std::int64_t r = 0; r < rows; ++r) to[r] = from[r * step];
+            }
+        }
+    }
+}
+
+// Strided columns (a row-major matrix): the rows are gathered once, a chunk at
+// a time, into contiguous columns that every group of tiles then reads, so that
+// the matrix is read once whatever the number of groups. One loop on the team
+// per chunk: the groups of tiles advance through the chunk while one more index
+// gathers the next chunk into the other buffer. A group reads its accumulators
+// as they were before the chunk and writes them to the other accumulator buffer,
+// so that running it again gives the same sums. Tiles whose accumulators would
+// pass half the work limit run in several sets, each through every chunk.
+void cross_products_gathered(const double* const* columns, const std::int64_t* row_steps,
+                             std::int64_t m, std::int64_t n, const std::vector<std::int64_t>& tiles,
+                             const TileKernel& kernel, double* out, const Cancellation& cancel) {
+    std::vector<std::int64_t> strided;
+    for (std::int64_t j = 0; j < m; ++j)
+        if (row_steps[j] != 1) strided.push_back(j);
+    const std::int64_t width = static_cast<std::int64_t>(strided.size());
+    const std::int64_t limit = work_limit(m);
+    // On the team, two chunks within half the limit: few loops, each worth waking
+    // a worker for. On one thread, a row block, whose gathered rows are still in
+    // L2 when the tiles read them. Gathered columns lie one cache line more than a
+    // chunk apart, so that the columns of one row fall into different cache sets
+    // (at a power of two apart they would all compete for one set).
+    const std::int64_t team = team_width();
+    const std::int64_t chunk_rows =
+        std::min(team == 1 ? kRowBlock
+                           : std::max((limit / (4 * width) - kLanes) / kLanes * kLanes, 8 * kLanes),
+                 std::max<std::int64_t>(n, 1));
+    const std::int64_t stride = chunk_rows + kLanes;
+    std::vector<double> chunks[2];
+    for (std::vector<double>& chunk : chunks)
+        chunk.resize(static_cast<std::size_t>(width * stride));
+
+    const std::int64_t count = static_cast<std::int64_t>(tiles.size() / 2);
+    const std::int64_t T = kernel.size;
+    const std::int64_t per_tile = T * T * kLanes;
+    const std::int64_t set_size = std::max<std::int64_t>(1, limit / (4 * per_tile));
+    for (std::int64_t s0 = 0; s0 < count; s0 += set_size) {
+        const std::int64_t set = std::min(set_size, count - s0);
+        const std::int64_t groups = std::min<std::int64_t>(set, kGroupsPerThread * team);
+        std::vector<double> acc[2];
+        acc[0].assign(static_cast<std::size_t>(set * per_tile), 0.0);
+        acc[1].resize(acc[0].size());
+        gather_rows(columns, row_steps, strided, 0, std::min(n, chunk_rows), stride,
+                    chunks[0].data(), cancel);
+        for (std::int64_t c = 0, r0 = 0; r0 < n; ++c, r0 += chunk_rows) {
+            const std::int64_t rows = std::min(chunk_rows, n - r0);
+            const std::int64_t next = r0 + rows;
+            const double* before = acc[c % 2].data();
+            double* after = acc[(c + 1) % 2].data();
+            std::vector<const double*> chunk_columns(static_cast<std::size_t>(m));
+            for (std::int64_t j = 0, s = 0; j < m; ++j)
+                chunk_columns[static_cast<std::size_t>(j)] =
+                    row_steps[j] != 1 ? chunks[c % 2].data() + stride * s++ : columns[j] + r0;
+            const double operations =
+                2.0 * static_cast<double>(rows) * static_cast<double>(set * T * T);
+            parallel_for(
+                groups + 1, cancel,
+                [&](std::int64_t g) {
+                    if (g == 0) {
+                        gather_rows(columns, row_steps, strided, next,
+                                    std::min(n, next + chunk_rows), stride,
+                                    chunks[(c + 1) % 2].data(), cancel);
+                        return;
+                    }
+                    const std::int64_t first = (g - 1) * set / groups;
+                    const std::int64_t last = g * set / groups;
+                    std::copy(before + first * per_tile, before + last * per_tile,
+                              after + first * per_tile);
+                    advance_tiles(chunk_columns.data(), m, rows, tiles, s0 + first, s0 + last,
+                                  kernel, after + first * per_tile, cancel);
+                },
+                operations);
+        }
+        const std::int64_t chunks_done = (n + chunk_rows - 1) / chunk_rows;
+        store_tiles(m, tiles, s0, s0 + set, T, acc[chunks_done % 2].data(), out);
+    }
 }
 
 }  // namespace
@@ -159,8 +221,11 @@ void cross_products(const double* const* columns, const std::int64_t* row_steps,
                     std::int64_t n, double* out, SimdPath path, const Cancellation& cancel) {
     if (m <= 0) return;
     const TileKernel kernel = tile_kernel(path);
-    advance_tiles_on_team(columns, row_steps, m, n, list_tiles(m, kernel.size), kernel, out,
-                          cancel);
+    const std::vector<std::int64_t> tiles = list_tiles(m, kernel.size);
+    if (row_steps && std::any_of(row_steps, row_steps + m, [](std::int64_t s) { return s != 1; }))
+        cross_products_gathered(columns, row_steps, m, n, tiles, kernel, out, cancel);
+    else
+        cross_products_in_place(columns, m, n, tiles, kernel, out, cancel);
 }
 
 }  // namespace vexa

@@ -1,15 +1,23 @@
 #include "mcmc/chain_energy.hpp"
 
+#include "kernels/penalty_forms.hpp"
 #include "stats/robust_stats.hpp"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace vexa {
 
 ChainEnergy::ChainEnergy(const EnergyProblem& problem)
     : problem_(problem),
-      model_cost_(model_cost(problem.y.size(), static_cast<int>(problem.X.cols()), problem.H)),
-      penalty_work_(problem.X.cols()) {}
+      model_cost_(model_cost(problem.y.size(), static_cast<int>(problem.X.cols()), problem.H)) {
+    // Only penalties need the coefficients laid out; the 8 p doubles are then no
+    // more than a p x p penalty holds once p >= 8.
+    bool penalized = false;
+    problem.terms.for_each_used(
+        [&](const Eigen::MatrixXd&, double, const char*) { penalized = true; });
+    if (penalized) lanes_.assign(static_cast<std::size_t>(problem.X.cols()) * kMaxLockstep, 0.0);
+}
 
 double ChainEnergy::operator()(const Eigen::VectorXd& beta) {
     const Eigen::VectorXd* one = &beta;
@@ -24,11 +32,25 @@ void ChainEnergy::operator()(const Eigen::VectorXd* const* betas, int group, dou
     for (int g = 0; g < group; ++g) coefficients[g] = betas[g]->data();
     std::int64_t hits[kMaxLockstep] = {};
     const Eigen::Index n = problem_.y.size();
-    count_successes(problem_.X.data(), n, problem_.X.cols(), problem_.y.data(), problem_.eps,
-                    coefficients, group, hits, problem_.path);
+    const Eigen::Index p = problem_.X.cols();
+    count_successes(problem_.X.data(), n, p, problem_.y.data(), problem_.eps, coefficients, group,
+                    hits, problem_.path, problem_.panels);
     for (int g = 0; g < group; ++g)
-        energies[g] = mdl_score_from_rate(model_cost_, success_rate(hits[g], n), n, betas[g],
-                                          &problem_.terms, penalty_work_);
+        energies[g] = mdl_score_from_rate(model_cost_, success_rate(hits[g], n), n);
+
+    bool laid_out = false;
+    problem_.terms.for_each_used([&](const Eigen::MatrixXd& R, double gamma, const char*) {
+        if (!laid_out) {
+            // Lanes past the group keep stale values; their forms are not read.
+            for (Eigen::Index j = 0; j < p; ++j)
+                for (int g = 0; g < group; ++g)
+                    lanes_[static_cast<std::size_t>(j * kMaxLockstep + g)] = coefficients[g][j];
+            laid_out = true;
+        }
+        double forms[kMaxLockstep];
+        penalty_forms(R.data(), p, lanes_.data(), group, forms, problem_.path);
+        for (int g = 0; g < group; ++g) energies[g] = gamma * forms[g] + energies[g];
+    });
 }
 
 }  // namespace vexa

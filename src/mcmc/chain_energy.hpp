@@ -8,6 +8,8 @@
 
 #include <Eigen/Core>
 
+#include <vector>
+
 namespace vexa {
 
 // Read-only data shared by every energy evaluation of one fit (and by all threads).
@@ -18,13 +20,15 @@ struct EnergyProblem {
     double eps;                          // sr_eps(y), formed once per fit
     PenaltyTerms terms;                  // absent penalties are null
     SimdPath path = widest_simd_path();  // instruction set of the success count
+    const double* panels = nullptr;      // X's rows packed (row_panels.hpp), or null
 };
 
 // chain_energy: mdl_score_core(X * beta, y, p, H, eps, beta, terms). One pass over
-// X and y counts the successes of X * beta without storing the predictions; the
-// penalty products go to a buffer this evaluator owns, so that evaluations
-// allocate nothing after the first. One evaluator per chain, deep run or group
-// of them; it is not shared between threads.
+// X and y counts the successes of X * beta without storing the predictions, and
+// one pass over each penalty matrix forms the penalties of the whole group, with
+// the coefficients laid out lane by lane in a buffer this evaluator owns, so that
+// evaluations allocate nothing. One evaluator per chain, deep run or group of
+// them; it is not shared between threads.
 class ChainEnergy {
 public:
     explicit ChainEnergy(const EnergyProblem& problem);
@@ -37,8 +41,8 @@ public:
 
 private:
     const EnergyProblem& problem_;
-    double model_cost_;             // of k = p (checked by the caller to fit an int)
-    Eigen::VectorXd penalty_work_;  // R * beta, p
+    double model_cost_;          // of k = p (checked by the caller to fit an int)
+    std::vector<double> lanes_;  // coefficient j of vector g at 8 j + g, p x 8
 };
 
 }  // namespace vexa

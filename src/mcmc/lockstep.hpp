@@ -16,8 +16,11 @@
 
 namespace vexa {
 
+// Whether X (512 KiB or less) stays in a core's cache from one evaluation to the next.
+bool stays_in_cache(const Eigen::MatrixXd& X);
+
 // Chains per group for `count` chains on `threads` threads: the count spread
-// evenly over the threads, in groups of at most 4 while X fits in a core's
+// evenly over the threads, in groups of at most 5 while X fits in a core's
 // cache and of at most kMaxLockstep when it does not.
 int lockstep_group_size(const Eigen::MatrixXd& X, std::int64_t count, int threads);
 

@@ -33,9 +33,7 @@ void MetropolisChain::start_at(const ChainState& state) {
 void MetropolisChain::step(double sigma, double T) { decide(chain_energy_(propose(sigma)), T); }
 
 const Eigen::VectorXd& MetropolisChain::propose(double sigma) {
-    proposal_ = beta_;
-    for (Eigen::Index l = 0; l < proposal_.size(); ++l)
-        proposal_[l] += proposals_.draw(stream_, 0.0, sigma);
+    for (Eigen::Index l = 0; l < proposal_.size(); ++l) propose_coordinate(l, sigma);
     return proposal_;
 }
 

@@ -40,6 +40,14 @@ public:
     const Eigen::VectorXd& propose(double sigma);
     void decide(double proposed_energy, double T);
 
+    // Coordinate l of the proposal; propose() is this for l = 0, 1, ..., p - 1.
+    // A group draws coordinate by coordinate across its chains, so that the
+    // chains' independent draws overlap.
+    void propose_coordinate(Eigen::Index l, double sigma) {
+        proposal_[l] = beta_[l] + proposals_.draw(stream_, 0.0, sigma);
+    }
+    const Eigen::VectorXd& proposal() const { return proposal_; }
+
     const Eigen::VectorXd& beta() const { return beta_; }
     double energy() const { return energy_; }
 

@@ -4,6 +4,7 @@
 #include "gibbs/gibbs_entropy.hpp"
 #include "mcmc/chain_energy.hpp"
 #include "mcmc/elite.hpp"
+#include "mcmc/row_panels.hpp"
 #include "mcmc/sampler_constants.hpp"
 #include "mcmc/warmup.hpp"
 
@@ -38,7 +39,9 @@ MCMCResult TournamentMCMC::fit(const Eigen::MatrixXd& X, const Eigen::VectorXd& 
     // With no chain there is no energy to analyse and no chain to start the elite.
     if (n_chains == 0) throw std::invalid_argument("n_chains must be positive");
 
-    const EnergyProblem problem{X, y, H_piH, sr_eps(y), terms, path};
+    const std::vector<double> panels = sampler_row_panels(X, cancel);
+    const EnergyProblem problem{
+        X, y, H_piH, sr_eps(y), terms, path, panels.empty() ? nullptr : panels.data()};
     std::vector<ChainState> chains =
         run_warmup(problem, n_chains, n_warmup, step_size, seed, cancel);
 

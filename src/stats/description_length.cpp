@@ -40,13 +40,16 @@ double model_cost(Eigen::Index count, int k, int H) {
 
 double mdl_score_from_rate(double model, double sr, Eigen::Index count, const Eigen::VectorXd* beta,
                            const PenaltyTerms* terms, Eigen::VectorXd& work) {
-    const double n = static_cast<double>(count);
-    double base = model - n * std::log(sr);
+    double base = mdl_score_from_rate(model, sr, count);
     if (beta == nullptr || terms == nullptr) return base;
     terms->for_each_used([&](const Eigen::MatrixXd& R, double gamma, const char*) {
         base = gamma * quad_penalty(*beta, R, work) + base;
     });
     return base;
+}
+
+double mdl_score_from_rate(double model, double sr, Eigen::Index count) {
+    return model - static_cast<double>(count) * std::log(sr);
 }
 
 double mdl_score_core(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, int k, int H,

@@ -35,6 +35,8 @@ double model_cost(Eigen::Index n, int k, int H);
 // successes themselves and form the model term once.
 double mdl_score_from_rate(double model, double sr, Eigen::Index n, const Eigen::VectorXd* beta,
                            const PenaltyTerms* terms, Eigen::VectorXd& work);
+// The same without penalties: model - n ln(sr).
+double mdl_score_from_rate(double model, double sr, Eigen::Index n);
 
 double mdl_score(const Eigen::VectorXd& yp, const Eigen::VectorXd& yt, int k, int H);
 

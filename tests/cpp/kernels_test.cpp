@@ -5,9 +5,11 @@
 #include "fit/penalized_fit.hpp"
 #include "kernels/cross_products.hpp"
 #include "kernels/householder_columns.hpp"
+#include "kernels/penalty_forms.hpp"
 #include "kernels/simd_path.hpp"
 #include "kernels/success_count.hpp"
 #include "mcmc/tournament_mcmc.hpp"
+#include "stats/description_length.hpp"
 
 #include "random_matrix.hpp"
 
@@ -20,6 +22,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -31,6 +34,14 @@ std::vector<SimdPath> supported_paths() {
     for (SimdPath path : {SimdPath::baseline, SimdPath::avx2, SimdPath::avx512})
         if (vexa::simd_path_supported(path)) paths.push_back(path);
     return paths;
+}
+
+// Every supported path, reading X in columns and in row panels.
+std::vector<std::pair<SimdPath, bool>> paths_and_layouts() {
+    std::vector<std::pair<SimdPath, bool>> cases;
+    for (SimdPath path : supported_paths())
+        for (bool packed : {false, true}) cases.emplace_back(path, packed);
+    return cases;
 }
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
@@ -133,18 +144,22 @@ TEST_P(SuccessCount, EveryPathReproducesTheColumnOrder) {
     Eigen::VectorXd exact(c.n);
     for (Eigen::Index i = 0; i < c.n; ++i) exact[i] = row_prediction(X, i, betas[0]);
     const Eigen::VectorXd noisy = exact + 0.5 * random_matrix(c.n, 1, gen);
+    // The whole row blocks packed in panels, the rest read from X.
+    std::vector<double> panels(static_cast<std::size_t>(vexa::row_panel_size(c.n, c.p)));
+    vexa::pack_row_panels(X.data(), c.n, c.p, 0, c.n / 8, panels.data());
 
-    for (SimdPath path : supported_paths()) {
-        SCOPED_TRACE(vexa::simd_path_name(path));
+    for (const auto& [path, packed] : paths_and_layouts()) {
+        SCOPED_TRACE(std::string(vexa::simd_path_name(path)) + (packed ? " panels" : " columns"));
+        const double* layout = packed ? panels.data() : nullptr;
         std::int64_t hits[vexa::kMaxLockstep];
         vexa::count_successes(X.data(), c.n, c.p, exact.data(),
                               std::numeric_limits<double>::denorm_min(), pointers.data(), c.group,
-                              hits, path);
+                              hits, path, layout);
         EXPECT_EQ(hits[0], c.n);
 
         const double eps = 0.7;
         vexa::count_successes(X.data(), c.n, c.p, noisy.data(), eps, pointers.data(), c.group, hits,
-                              path);
+                              path, layout);
         for (int g = 0; g < c.group; ++g) {
             std::int64_t expected = 0;
             for (Eigen::Index i = 0; i < c.n; ++i)
@@ -183,6 +198,34 @@ TEST(SuccessCount, NaNAndBoundaryDifferencesAreNoSuccess) {
         EXPECT_EQ(hits, 9) << vexa::simd_path_name(path);
     }
 }
+
+class GroupPenaltyForms : public ::testing::TestWithParam<Eigen::Index> {};
+
+// Every lane's form has the bits of the lone form through Eigen's products, on
+// every path: p crosses the dot product's packet pairs and, at 130, the column
+// blocks of Eigen's matrix-vector product.
+TEST_P(GroupPenaltyForms, EveryLaneHasTheBitsOfTheLoneForm) {
+    const Eigen::Index p = GetParam();
+    std::mt19937_64 gen(static_cast<std::uint64_t>(p) + 11u);
+    const Eigen::MatrixXd R = random_matrix(p, p, gen);
+    const Eigen::MatrixXd betas = random_matrix(p, 8, gen);
+    std::vector<double> lanes(static_cast<std::size_t>(p) * 8);
+    for (Eigen::Index j = 0; j < p; ++j)
+        for (Eigen::Index g = 0; g < 8; ++g)
+            lanes[static_cast<std::size_t>(j * 8 + g)] = betas(j, g);
+    for (SimdPath path : supported_paths()) {
+        for (int group = 1; group <= 8; ++group) {
+            double forms[8];
+            vexa::penalty_forms(R.data(), p, lanes.data(), group, forms, path);
+            for (int g = 0; g < group; ++g)
+                EXPECT_TRUE(same_bits(forms[g], vexa::quad_penalty(betas.col(g), R)))
+                    << vexa::simd_path_name(path) << " group " << group << " lane " << g;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, GroupPenaltyForms,
+                         ::testing::Values(0, 1, 2, 3, 4, 5, 6, 7, 8, 13, 130));
 
 // The documented lane rule for one inner product.
 double lane_rule(const double* a, const double* b, Eigen::Index n) {
@@ -246,28 +289,40 @@ INSTANTIATE_TEST_SUITE_P(Shapes, CrossProducts,
                          ::testing::Combine(::testing::Values(0, 3, 8, 517, 1500),
                                             ::testing::Values(1, 2, 5, 41)));
 
-// Large enough for the tiles to be spread over the team: every team size gives
-// the lane rule's bits.
+// Large enough for the tiles to be spread over the team, and for a row-major
+// matrix to be gathered in several chunks: every team size gives the lane
+// rule's bits.
 TEST(CrossProducts, SameBitsForEveryTeamSize) {
-    const Eigen::Index n = 20000;
-    const Eigen::Index m = 21;
+    const Eigen::Index n = 30000;
+    const Eigen::Index m = 41;
     std::mt19937_64 gen(11);
     const Eigen::MatrixXd C = random_matrix(n, m, gen);
-    std::vector<const double*> columns;
-    for (Eigen::Index j = 0; j < m; ++j) columns.push_back(C.col(j).data());
-    const int saved = omp_get_max_threads();
-    for (int threads : {1, 2, 3}) {
-        omp_set_num_threads(threads);
-        Eigen::MatrixXd out = Eigen::MatrixXd::Zero(m, m);
-        vexa::cross_products(columns.data(), nullptr, m, n, out.data(), vexa::widest_simd_path());
-        for (Eigen::Index k = 0; k < m; ++k)
-            for (Eigen::Index j = k; j < m; ++j)
-                ASSERT_TRUE(
-                    same_bits(out(j, k), lane_rule(columns[static_cast<std::size_t>(j)],
-                                                   columns[static_cast<std::size_t>(k)], n)))
-                    << "threads " << threads << ", entry " << j << ", " << k;
+    const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> R = C;
+    std::vector<const double*> columns, rows;
+    for (Eigen::Index j = 0; j < m; ++j) {
+        columns.push_back(C.col(j).data());
+        rows.push_back(R.data() + j);
     }
+    const std::vector<std::int64_t> row_steps(static_cast<std::size_t>(m), m);
+    const int saved = omp_get_max_threads();
+    const double threshold = vexa::set_team_threshold(0);
+    for (int threads : {1, 2, 3})
+        for (bool row_major : {false, true}) {
+            SCOPED_TRACE("threads " + std::to_string(threads) + (row_major ? " row-major" : ""));
+            omp_set_num_threads(threads);
+            Eigen::MatrixXd out = Eigen::MatrixXd::Zero(m, m);
+            vexa::cross_products(row_major ? rows.data() : columns.data(),
+                                 row_major ? row_steps.data() : nullptr, m, n, out.data(),
+                                 vexa::widest_simd_path());
+            for (Eigen::Index k = 0; k < m; ++k)
+                for (Eigen::Index j = k; j < m; ++j)
+                    ASSERT_TRUE(
+                        same_bits(out(j, k), lane_rule(columns[static_cast<std::size_t>(j)],
+                                                       columns[static_cast<std::size_t>(k)], n)))
+                        << "entry " << j << ", " << k;
+        }
     omp_set_num_threads(saved);
+    vexa::set_team_threshold(threshold);
 }
 
 // Whole operations: the penalized fit and the sampler give the same bits on
