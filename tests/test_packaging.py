@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import os
 import pathlib
+import platform
 import subprocess
 import sys
 import sysconfig
@@ -48,7 +49,8 @@ def dists(tmp_path_factory: pytest.TempPathFactory) -> dict[str, pathlib.Path]:
     """The sdist and this interpreter's wheel from VEXA_TEST_DIST, and a scratch directory."""
     assert DIST is not None
     (sdist,) = pathlib.Path(DIST).glob("vexa_core-*.tar.gz")
-    wheels = list(pathlib.Path(DIST).glob(f"vexa_core-*-{TAG}-{TAG}-*.whl"))
+    # `make wheels` also leaves an aarch64 wheel for cp311 there.
+    wheels = list(pathlib.Path(DIST).glob(f"vexa_core-*-{TAG}-{TAG}-*_{platform.machine()}.whl"))
     if not wheels:
         pytest.skip(f"no {TAG} wheel in {DIST}")
     (wheel,) = wheels

@@ -16,9 +16,12 @@ import pytest
 HANG_LIMIT_S = 600.0
 
 # Forks the way each test's program does; the 3.12+ warning about forking a
-# process that has threads (the thread team) is what those programs accept.
+# process that has threads (the thread team) is what those programs accept. A suite run
+# from a background job starts its children with SIGINT ignored, and Python then leaves
+# Ctrl-C ignored: the children take Python's own handler back.
 PRELUDE = textwrap.dedent("""
-    import os, sys, warnings
+    import os, signal, sys, warnings
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     warnings.filterwarnings("ignore", message=".*multi-threaded.*fork", category=DeprecationWarning)
     import numpy as np
     import vexa_core as vc
