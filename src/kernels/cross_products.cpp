@@ -154,16 +154,15 @@ void cross_products_gathered(const double* const* columns, const std::int64_t* r
         if (row_steps[j] != 1) strided.push_back(j);
     const std::int64_t width = static_cast<std::int64_t>(strided.size());
     const std::int64_t limit = work_limit(m);
-    // On the team, two chunks within half the limit: few loops, each worth waking
-    // a worker for. On one thread, a row block, whose gathered rows are still in
-    // L2 when the tiles read them. Gathered columns lie one cache line more than a
-    // chunk apart, so that the columns of one row fall into different cache sets
-    // (at a power of two apart they would all compete for one set).
+    // A chunk is one row block per thread of the team: larger chunks, read back
+    // from L3 instead of L2, cost more than the wake-ups of the loops they save.
+    // Two chunks stay within half the limit. Gathered columns lie one cache line
+    // more than a chunk apart, so that the columns of one row fall into different
+    // cache sets (at a power of two apart they would all compete for one set).
     const std::int64_t team = team_width();
-    const std::int64_t chunk_rows =
-        std::min(team == 1 ? kRowBlock
-                           : std::max((limit / (4 * width) - kLanes) / kLanes * kLanes, 8 * kLanes),
-                 std::max<std::int64_t>(n, 1));
+    const std::int64_t chunk_rows = std::min(
+        {team * kRowBlock, std::max((limit / (4 * width) - kLanes) / kLanes * kLanes, 8 * kLanes),
+         std::max<std::int64_t>(n, 1)});
     const std::int64_t stride = chunk_rows + kLanes;
     std::vector<double> chunks[2];
     for (std::vector<double>& chunk : chunks)
