@@ -13,17 +13,26 @@ namespace vexa {
 
 namespace {
 
-// Rows taken per sweep over the tiles: a block of all columns stays in L2. Any
-// multiple of the lane count gives the same sums.
-constexpr std::int64_t kRowBlock = 1024;
+// Rows taken per sweep over the tiles: a block of all columns stays in L2, and
+// a tile's columns over the block stay in L1 while it runs through its lanes
+// one register at a time. Any multiple of the lane count gives the same sums.
+constexpr std::int64_t kRowBlock = 512;
 constexpr std::int64_t kLanes = 8;
-// Groups of tiles per thread of the team.
+// Groups of tiles per thread of a team of two or more: a thread slowed by other
+// work leaves its share to the others. One thread takes every tile in one
+// group, so that it reads each column once.
 constexpr std::int64_t kGroupsPerThread = 2;
+// Rows gathered per thread of the team in one chunk of a row-major matrix.
+constexpr std::int64_t kChunkRowsPerThread = 1024;
 // Work space (lane accumulators, gathered rows) that the cross products may hold
 // at one time, in doubles: half the m x m result, or this floor, whichever is more.
 constexpr std::int64_t kWorkFloor = std::int64_t{1} << 20;
 
 std::int64_t work_limit(std::int64_t m) { return std::max(m * m / 2, kWorkFloor); }
+
+std::int64_t groups_for_team(std::int64_t width) {
+    return width > 1 ? kGroupsPerThread * width : 1;
+}
 
 // One path's step over a tile, and its tile size.
 struct TileKernel {
@@ -97,7 +106,7 @@ void cross_products_in_place(const double* const* columns, std::int64_t m, std::
     const std::int64_t tiles_at_work =
         std::max<std::int64_t>(1, work_limit(m) / (2 * width * per_tile));
     const std::int64_t groups = std::min<std::int64_t>(
-        count, std::max(kGroupsPerThread * width, (count + tiles_at_work - 1) / tiles_at_work));
+        count, std::max(groups_for_team(width), (count + tiles_at_work - 1) / tiles_at_work));
     const double operations =
         2.0 * static_cast<double>(n) * static_cast<double>(count * kernel.size * kernel.size);
     parallel_for(
@@ -154,15 +163,16 @@ void cross_products_gathered(const double* const* columns, const std::int64_t* r
         if (row_steps[j] != 1) strided.push_back(j);
     const std::int64_t width = static_cast<std::int64_t>(strided.size());
     const std::int64_t limit = work_limit(m);
-    // A chunk is one row block per thread of the team: larger chunks, read back
+    // A chunk is 1024 rows per thread of the team: larger chunks, read back
     // from L3 instead of L2, cost more than the wake-ups of the loops they save.
     // Two chunks stay within half the limit. Gathered columns lie one cache line
     // more than a chunk apart, so that the columns of one row fall into different
     // cache sets (at a power of two apart they would all compete for one set).
     const std::int64_t team = team_width();
-    const std::int64_t chunk_rows = std::min(
-        {team * kRowBlock, std::max((limit / (4 * width) - kLanes) / kLanes * kLanes, 8 * kLanes),
-         std::max<std::int64_t>(n, 1)});
+    const std::int64_t chunk_rows =
+        std::min({team * kChunkRowsPerThread,
+                  std::max((limit / (4 * width) - kLanes) / kLanes * kLanes, 8 * kLanes),
+                  std::max<std::int64_t>(n, 1)});
     const std::int64_t stride = chunk_rows + kLanes;
     std::vector<double> chunks[2];
     for (std::vector<double>& chunk : chunks)
@@ -174,7 +184,7 @@ void cross_products_gathered(const double* const* columns, const std::int64_t* r
     const std::int64_t set_size = std::max<std::int64_t>(1, limit / (4 * per_tile));
     for (std::int64_t s0 = 0; s0 < count; s0 += set_size) {
         const std::int64_t set = std::min(set_size, count - s0);
-        const std::int64_t groups = std::min<std::int64_t>(set, kGroupsPerThread * team);
+        const std::int64_t groups = std::min<std::int64_t>(set, groups_for_team(team));
         std::vector<double> acc[2];
         acc[0].assign(static_cast<std::size_t>(set * per_tile), 0.0);
         acc[1].resize(acc[0].size());
