@@ -176,8 +176,8 @@ TEST_P(SuccessCount, EveryPathReproducesTheColumnOrder) {
 INSTANTIATE_TEST_SUITE_P(Shapes, SuccessCount,
                          ::testing::Values(CountCase{0, 3, 1}, CountCase{1, 1, 1},
                                            CountCase{7, 3, 2}, CountCase{8, 8, 1},
-                                           CountCase{9, 0, 3}, CountCase{500, 8, 1},
-                                           CountCase{1003, 13, 8}, CountCase{64, 200, 5}),
+                                           CountCase{9, 0, 3}, CountCase{500, 8, 5},
+                                           CountCase{1003, 13, 8}, CountCase{64, 200, 7}),
                          [](const ::testing::TestParamInfo<CountCase>& shape) {
                              return "n" + std::to_string(shape.param.n) + "_p" +
                                     std::to_string(shape.param.p) + "_g" +
