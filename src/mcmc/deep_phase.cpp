@@ -77,17 +77,16 @@ ChainState run_deep_phase(const EnergyProblem& problem, const std::vector<ChainS
     // the first state, in run order, below every earlier one.
     const ChainState unmoved{Eigen::VectorXd::Zero(problem.X.cols()), best.energy};
     std::vector<ChainState> lowest(runs, unmoved);
-    // Runs [q G, (q + 1) G) form group q and move in lockstep on one thread.
+    // Runs [first(q), first(q) + size(q)) form group q and move in lockstep on one thread.
     const std::int64_t count = static_cast<std::int64_t>(runs);
-    const int G = lockstep_group_size(problem.X, count, team_width());
-    const std::int64_t groups = (count + G - 1) / G;
+    const LockstepGroups split = lockstep_groups(problem.X, count, team_width());
     const double operations = static_cast<double>(count) * static_cast<double>(n_deep) *
                               static_cast<double>(problem.X.size());
     parallel_for(
-        groups, cancel,
+        split.groups, cancel,
         [&](std::int64_t q) {
-            const std::int64_t first = q * G;
-            const int size = static_cast<int>(std::min<std::int64_t>(G, count - first));
+            const std::int64_t first = split.first(q);
+            const int size = split.size(q);
             refine_group(problem, elite, first, size, seed, n_deep, sigma, start_T, unmoved, lowest,
                          cancel);
         },

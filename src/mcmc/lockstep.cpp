@@ -10,7 +10,9 @@ namespace {
 // A cached X: five vectors share each loaded column, their sums and the column
 // still fit in the sixteen AVX2 registers, and one pass over each penalty matrix
 // serves them all. The default fit's 25 chains and 5 deep runs then move in
-// groups of five on one thread, not in groups of four and one, or of three and two.
+// groups of five on one thread, not in groups of four and one, or of three and two;
+// on two threads the chains move in groups of five and four, 13 and 12 chains a
+// thread, the deep runs in groups of three and two.
 constexpr int kCachedGroup = 5;
 
 }  // namespace
@@ -21,14 +23,14 @@ bool stays_in_cache(const Eigen::MatrixXd& X) {
     return X.size() * static_cast<std::int64_t>(sizeof(double)) <= kCachedBytes;
 }
 
-int lockstep_group_size(const Eigen::MatrixXd& X, std::int64_t count, int threads) {
-    if (count <= 1) return 1;
+LockstepGroups lockstep_groups(const Eigen::MatrixXd& X, std::int64_t count, int threads) {
+    if (count <= 0) return {};
     // Beyond the cache larger groups save passes over memory.
     const std::int64_t most = stays_in_cache(X) ? kCachedGroup : kMaxLockstep;
     const std::int64_t lanes = std::max(threads, 1);
     const std::int64_t rounds = (count + lanes * most - 1) / (lanes * most);
-    const std::int64_t groups = lanes * rounds;
-    return static_cast<int>(std::clamp<std::int64_t>((count + groups - 1) / groups, 1, most));
+    const std::int64_t groups = std::min(count, lanes * rounds);
+    return LockstepGroups{groups, count / groups, count % groups};
 }
 
 void step_in_lockstep(std::vector<MetropolisChain>& group, double sigma, const double* T,

@@ -11,6 +11,7 @@
 
 #include <Eigen/Core>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -19,10 +20,20 @@ namespace vexa {
 // Whether X (512 KiB or less) stays in a core's cache from one evaluation to the next.
 bool stays_in_cache(const Eigen::MatrixXd& X);
 
-// Chains per group for `count` chains on `threads` threads: the count spread
-// evenly over the threads, in groups of at most 5 while X fits in a core's
-// cache and of at most kMaxLockstep when it does not.
-int lockstep_group_size(const Eigen::MatrixXd& X, std::int64_t count, int threads);
+// `count` chains in groups that each move in lockstep on one thread: as many
+// groups for every thread, each of at most 5 chains while X fits in a core's
+// cache and of at most kMaxLockstep when it does not, their sizes differing by
+// at most one, the larger first, so that the threads move about as many chains.
+struct LockstepGroups {
+    std::int64_t groups = 0;   // group q holds chains [first(q), first(q) + size(q))
+    std::int64_t smaller = 0;  // chains of a smaller group
+    std::int64_t larger = 0;   // the first `larger` groups hold one chain more
+
+    std::int64_t first(std::int64_t q) const { return q * smaller + std::min(q, larger); }
+    int size(std::int64_t q) const { return static_cast<int>(smaller + (q < larger ? 1 : 0)); }
+};
+
+LockstepGroups lockstep_groups(const Eigen::MatrixXd& X, std::int64_t count, int threads);
 
 // One step of every chain of the group (at most kMaxLockstep), chain g at
 // temperature T[g]: all propose, the proposals are scored together by

@@ -19,14 +19,13 @@ std::vector<ChainState> run_warmup(const EnergyProblem& problem, std::int32_t n_
     // The count goes to the container as its size type, like any negative size would.
     std::vector<ChainState> chains(static_cast<std::size_t>(n_chains));
     const std::int64_t count = n_chains;
-    // Chains [q G, (q + 1) G) form group q and move in lockstep on one thread.
-    const int G = lockstep_group_size(problem.X, count, team_width());
-    const std::int64_t groups = count > 0 ? (count + G - 1) / G : 0;
+    // Chains [first(q), first(q) + size(q)) form group q and move in lockstep on one thread.
+    const LockstepGroups split = lockstep_groups(problem.X, count, team_width());
     const double operations = static_cast<double>(count) * (static_cast<double>(n_warmup) + 1.0) *
                               static_cast<double>(problem.X.size());
     const auto run_group = [&](std::int64_t q) {
-        const std::int64_t first = q * G;
-        const int size = static_cast<int>(std::min<std::int64_t>(G, count - first));
+        const std::int64_t first = split.first(q);
+        const int size = split.size(q);
         std::vector<MetropolisChain> group;
         group.reserve(static_cast<std::size_t>(size));
         for (int g = 0; g < size; ++g) {
@@ -46,7 +45,7 @@ std::vector<ChainState> run_warmup(const EnergyProblem& problem, std::int32_t n_
             chains[static_cast<std::size_t>(first + g)] = ChainState{chain.beta(), chain.energy()};
         }
     };
-    parallel_for(groups, cancel, run_group, operations);
+    parallel_for(split.groups, cancel, run_group, operations);
     return chains;
 }
 
