@@ -63,8 +63,8 @@ struct Team {
     std::mutex mutex;
     std::condition_variable wake;  // workers: a loop was posted
     std::condition_variable left;  // the caller: the last worker left its loop
-    Loop* loop = nullptr;          // the loop workers may join, or none
-    std::uint64_t posted = 0;      // loops posted so far
+    Loop* loop = nullptr;                // the loop workers may join, or none
+    std::atomic<std::uint64_t> posted{0};  // loops posted so far (changed under the mutex)
     int workers = 0;
     std::atomic<bool> busy{false};  // a loop owns the team
 };
@@ -74,12 +74,33 @@ Team& team() {
     return *instance;
 }
 
+// Watches for a loop after `seen` for at most kWatchForNextLoop. A call that runs
+// several loops one after another (the chunks of a row-major matrix, the steps
+// of the sampler) posts the next one within microseconds, and a worker that is
+// still awake joins it at once, where waking a sleeping one takes about 100 us
+// on a virtual machine. The wait is short and bounded, and yields the core at each
+// step, so that a thread that shares the core (the caller itself, on a busy
+// machine) runs first.
+constexpr std::chrono::microseconds kWatchForNextLoop{50};
+
+void watch_for_next_loop(const Team& t, std::uint64_t seen) {
+    const auto until = std::chrono::steady_clock::now() + kWatchForNextLoop;
+    while (t.posted.load(std::memory_order_acquire) == seen &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::yield();
+}
+
 void worker_main(std::uint64_t seen) {
     Team& t = team();
     std::unique_lock<std::mutex> lock(t.mutex);
     for (;;) {
-        t.wake.wait(lock, [&] { return t.posted != seen; });
-        seen = t.posted;
+        if (t.posted.load(std::memory_order_relaxed) == seen) {
+            lock.unlock();
+            watch_for_next_loop(t, seen);
+            lock.lock();
+        }
+        t.wake.wait(lock, [&] { return t.posted.load(std::memory_order_relaxed) != seen; });
+        seen = t.posted.load(std::memory_order_relaxed);
         Loop* loop = t.loop;
         if (loop == nullptr || loop->joined >= loop->allowed) continue;
         ++loop->joined;
@@ -96,7 +117,7 @@ void worker_main(std::uint64_t seen) {
 void grow(Team& t, int wanted) {
     while (t.workers < wanted) {
         try {
-            std::thread(worker_main, t.posted).detach();
+            std::thread(worker_main, t.posted.load(std::memory_order_relaxed)).detach();
         } catch (const std::system_error&) {
             return;
         } catch (const std::bad_alloc&) {
