@@ -61,9 +61,9 @@ struct Loop {
 // sleep in it until the process ends.
 struct Team {
     std::mutex mutex;
-    std::condition_variable wake;  // workers: a loop was posted
-    std::condition_variable left;  // the caller: the last worker left its loop
-    Loop* loop = nullptr;                // the loop workers may join, or none
+    std::condition_variable wake;          // workers: a loop was posted
+    std::condition_variable left;          // the caller: the last worker left its loop
+    Loop* loop = nullptr;                  // the loop workers may join, or none
     std::atomic<std::uint64_t> posted{0};  // loops posted so far (changed under the mutex)
     int workers = 0;
     std::atomic<bool> busy{false};  // a loop owns the team
