@@ -6,6 +6,8 @@
 #include <omp.h>
 
 #include <atomic>
+#include <chrono>
+#include <ctime>
 #include <cstdint>
 #include <map>
 #include <stdexcept>
@@ -100,6 +102,23 @@ TEST(ParallelFor, SmallLoopsStayOnTheCallingThread) {
         EXPECT_EQ(order.size(), static_cast<std::size_t>(count));
         for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(order[i], std::int64_t(i));
     }
+    omp_set_num_threads(threads);
+}
+
+// Workers that finish a loop watch for the next one only briefly, then sleep:
+// a process that made a parallel call uses no CPU time while it does nothing.
+TEST(ParallelFor, WorkersSleepSoonAfterALoop) {
+    const int threads = omp_get_max_threads();
+    omp_set_num_threads(4);
+    const vexa::Cancellation never;
+    vexa::parallel_for(
+        8, never, [](std::int64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(1)); },
+        1e12);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const std::clock_t before = std::clock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const double cpu_seconds = static_cast<double>(std::clock() - before) / CLOCKS_PER_SEC;
+    EXPECT_LT(cpu_seconds, 0.05);  // a worker that never slept would take 0.3 s or more
     omp_set_num_threads(threads);
 }
 
