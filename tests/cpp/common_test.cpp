@@ -7,8 +7,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <ctime>
 #include <cstdint>
+#include <ctime>
 #include <map>
 #include <stdexcept>
 #include <string>
