@@ -8,6 +8,18 @@
 
 namespace vexa {
 
+std::vector<double> score_table(Eigen::Index n, int k, int H) {
+    // Up to this many rows an evaluation's count costs no more than a few
+    // logarithms, and the table stays within 32 KiB.
+    constexpr Eigen::Index kMostRows = 4095;
+    if (n > kMostRows) return {};
+    const double model = model_cost(n, k, H);
+    std::vector<double> scores(static_cast<std::size_t>(n + 1));
+    for (Eigen::Index h = 0; h <= n; ++h)
+        scores[static_cast<std::size_t>(h)] = mdl_score_from_rate(model, success_rate(h, n), n);
+    return scores;
+}
+
 ChainEnergy::ChainEnergy(const EnergyProblem& problem)
     : problem_(problem),
       model_cost_(model_cost(problem.y.size(), static_cast<int>(problem.X.cols()), problem.H)) {
@@ -36,7 +48,9 @@ void ChainEnergy::operator()(const Eigen::VectorXd* const* betas, int group, dou
     count_successes(problem_.X.data(), n, p, problem_.y.data(), problem_.eps, coefficients, group,
                     hits, problem_.path, problem_.panels);
     for (int g = 0; g < group; ++g)
-        energies[g] = mdl_score_from_rate(model_cost_, success_rate(hits[g], n), n);
+        energies[g] = problem_.scores
+                          ? problem_.scores[hits[g]]
+                          : mdl_score_from_rate(model_cost_, success_rate(hits[g], n), n);
 
     bool laid_out = false;
     problem_.terms.for_each_used([&](const Eigen::MatrixXd& R, double gamma, const char*) {

@@ -21,7 +21,14 @@ struct EnergyProblem {
     PenaltyTerms terms;                  // absent penalties are null
     SimdPath path = widest_simd_path();  // instruction set of the success count
     const double* panels = nullptr;      // X's rows packed (row_panels.hpp), or null
+    const double* scores = nullptr;      // score_table(y.size(), X.cols(), H), or null
 };
+
+// The unpenalized energy of every success count h = 0..n of a fit with k
+// coefficients, mdl_score_from_rate(model_cost(n, k, H), success_rate(h, n), n),
+// for an evaluation to look up instead of taking a logarithm; empty when n is so
+// large that the logarithm is a negligible part of an evaluation.
+std::vector<double> score_table(Eigen::Index n, int k, int H);
 
 // chain_energy: mdl_score_core(X * beta, y, p, H, eps, beta, terms). One pass over
 // X and y counts the successes of X * beta without storing the predictions, and

@@ -14,7 +14,7 @@ bool metropolis_accept(double E, double E_new, double T, RandomStream& stream) {
 }
 
 MetropolisChain::MetropolisChain(const EnergyProblem& problem, std::uint64_t stream_seed)
-    : stream_(stream_seed),
+    : stream_(stream_seed, problem.path),
       chain_energy_(problem),
       beta_(problem.X.cols()),
       proposal_(problem.X.cols()) {}

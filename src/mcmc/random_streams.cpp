@@ -5,46 +5,15 @@
 
 namespace vexa {
 
-namespace {
-
-// std::mt19937_64's parameters.
-constexpr std::size_t kShift = 156;
-constexpr std::uint64_t kMatrix = 0xb5026f5aa96619e9u;
-constexpr std::uint64_t kUpper = 0xffffffff80000000u;
-constexpr std::uint64_t kLower = 0x7fffffffu;
-
-// Word k of the next state from words k and k + 1 of the old one and the word
-// `far` kShift places on.
-inline std::uint64_t twist(std::uint64_t word, std::uint64_t next, std::uint64_t far) {
-    const std::uint64_t y = (word & kUpper) | (next & kLower);
-    return far ^ (y >> 1) ^ ((std::uint64_t{0} - (y & 1u)) & kMatrix);
-}
-
-}  // namespace
-
-RandomStream::RandomStream(std::uint64_t seed) {
+RandomStream::RandomStream(std::uint64_t seed, SimdPath path) : path_(path) {
+    require_simd_path(path);
     state_[0] = seed;
     for (std::size_t i = 1; i < kStateSize; ++i)
         state_[i] = 6364136223846793005u * (state_[i - 1] ^ (state_[i - 1] >> 62)) + i;
 }
 
 void RandomStream::refill() {
-    constexpr std::size_t n = kStateSize;
-    // Words below n - kShift read words not yet replaced; the others read
-    // replaced ones kShift places back, as the standard engine does.
-    for (std::size_t k = 0; k < n - kShift; ++k)
-        state_[k] = twist(state_[k], state_[k + 1], state_[k + kShift]);
-    for (std::size_t k = n - kShift; k < n - 1; ++k)
-        state_[k] = twist(state_[k], state_[k + 1], state_[k + kShift - n]);
-    state_[n - 1] = twist(state_[n - 1], state_[0], state_[kShift - 1]);
-    for (std::size_t k = 0; k < n; ++k) {
-        std::uint64_t z = state_[k];
-        z ^= (z >> 29) & 0x5555555555555555u;
-        z ^= (z << 17) & 0x71d67fffeda60000u;
-        z ^= (z << 37) & 0xfff7eee000000000u;
-        z ^= z >> 43;
-        block_[k] = z;
-    }
+    next_mersenne_block(state_, block_, path_);
     next_ = 0;
 }
 

@@ -3,6 +3,9 @@
 // seeded from the user's seed, with the arithmetic and the order of engine
 // outputs fixed, so that a fit is reproducible and independent of threads.
 
+#include "kernels/mersenne_block.hpp"
+#include "kernels/simd_path.hpp"
+
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -10,14 +13,14 @@
 namespace vexa {
 
 // The outputs of std::mt19937_64 with its standard single-value seeding, the
-// same values in the same order. A block of 312 outputs is formed at once: the
-// state is regenerated and every value tempered in plain loops that the compiler
-// vectorizes, so that a draw is one load.
+// same values in the same order. A block of 312 outputs is formed at once by the
+// Mersenne block kernel of `path` (every path gives the same words), so that a
+// draw is one load.
 class RandomStream {
 public:
     using result_type = std::uint64_t;
 
-    explicit RandomStream(std::uint64_t seed);
+    explicit RandomStream(std::uint64_t seed, SimdPath path = widest_simd_path());
 
     std::uint64_t operator()() {
         if (next_ == kStateSize) refill();
@@ -29,12 +32,13 @@ public:
     }
 
 private:
-    static constexpr std::size_t kStateSize = 312;
+    static constexpr std::size_t kStateSize = kMersenneWords;
     void refill();
 
     std::uint64_t state_[kStateSize];
     std::uint64_t block_[kStateSize];  // the tempered outputs of the current state
     std::size_t next_ = kStateSize;
+    SimdPath path_;
 };
 
 // Seed of warm-up chain c: (seed + 1000 c) mod 2^64.

@@ -40,8 +40,15 @@ MCMCResult TournamentMCMC::fit(const Eigen::MatrixXd& X, const Eigen::VectorXd& 
     if (n_chains == 0) throw std::invalid_argument("n_chains must be positive");
 
     const std::vector<double> panels = sampler_row_panels(X, cancel);
-    const EnergyProblem problem{
-        X, y, H_piH, sr_eps(y), terms, path, panels.empty() ? nullptr : panels.data()};
+    const std::vector<double> scores = score_table(y.size(), static_cast<int>(X.cols()), H_piH);
+    const EnergyProblem problem{X,
+                                y,
+                                H_piH,
+                                sr_eps(y),
+                                terms,
+                                path,
+                                panels.empty() ? nullptr : panels.data(),
+                                scores.empty() ? nullptr : scores.data()};
     std::vector<ChainState> chains =
         run_warmup(problem, n_chains, n_warmup, step_size, seed, cancel);
 
