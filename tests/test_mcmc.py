@@ -84,6 +84,9 @@ def test_repeated_fits_are_identical_and_settings_unchanged() -> None:
     first = as_bytes(sampler.fit(Phi, y, R1, R2, 0.01, 0.01))
     sampler.fit(Phi[:50], y[:50])  # other data in between leaves nothing behind
     assert as_bytes(sampler.fit(Phi, y, R1, R2, 0.01, 0.01)) == first
+    # Every layout of the design is converted to the same matrix.
+    for layout in (np.asfortranarray(Phi), np.repeat(Phi, 2, axis=0)[::2], Phi.tolist()):
+        assert as_bytes(sampler.fit(layout, y, R1, R2, 0.01, 0.01)) == first
     assert as_bytes(sampler.fit(Phi, y, R1, R2, 0.01, 0.01)) != as_bytes(
         vc.TournamentMCMC(**SMALL, seed=78).fit(Phi, y, R1, R2, 0.01, 0.01)
     )

@@ -33,6 +33,19 @@ LockstepGroups lockstep_groups(const Eigen::MatrixXd& X, std::int64_t count, int
     return LockstepGroups{groups, count / groups, count % groups};
 }
 
+void start_in_lockstep(std::vector<MetropolisChain>& group, double sigma, ChainEnergy& energy) {
+    const int size = static_cast<int>(group.size());
+    const Eigen::VectorXd* starts[kMaxLockstep] = {};
+    double energies[kMaxLockstep] = {};
+    for (int g = 0; g < size; ++g) {
+        MetropolisChain& chain = group[static_cast<std::size_t>(g)];
+        chain.draw_start(sigma);
+        starts[g] = &chain.beta();
+    }
+    energy(starts, size, energies);
+    for (int g = 0; g < size; ++g) group[static_cast<std::size_t>(g)].start_energy(energies[g]);
+}
+
 void step_in_lockstep(std::vector<MetropolisChain>& group, double sigma, const double* T,
                       ChainEnergy& energy) {
     const int size = static_cast<int>(group.size());

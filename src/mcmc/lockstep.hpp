@@ -35,6 +35,10 @@ struct LockstepGroups {
 
 LockstepGroups lockstep_groups(const Eigen::MatrixXd& X, std::int64_t count, int threads);
 
+// Every chain of the group (at most kMaxLockstep) at its random start, N(0,
+// sigma) per coordinate, the starts scored together by `energy`.
+void start_in_lockstep(std::vector<MetropolisChain>& group, double sigma, ChainEnergy& energy);
+
 // One step of every chain of the group (at most kMaxLockstep), chain g at
 // temperature T[g]: all propose, the proposals are scored together by
 // `energy`, then each decides.

@@ -20,9 +20,13 @@ MetropolisChain::MetropolisChain(const EnergyProblem& problem, std::uint64_t str
       proposal_(problem.X.cols()) {}
 
 void MetropolisChain::start_random(double sigma) {
+    draw_start(sigma);
+    energy_ = chain_energy_(beta_);
+}
+
+void MetropolisChain::draw_start(double sigma) {
     NormalSource start;
     for (Eigen::Index j = 0; j < beta_.size(); ++j) beta_[j] = start.draw(stream_, 0.0, sigma);
-    energy_ = chain_energy_(beta_);
 }
 
 void MetropolisChain::start_at(const ChainState& state) {

@@ -26,6 +26,11 @@ public:
     // their own that is dropped afterwards, and compute their energy.
     void start_random(double sigma);
 
+    // start_random in two halves, so that a group of chains can score their
+    // starts together: draw_start() draws the start, start_energy() takes its energy.
+    void draw_start(double sigma);
+    void start_energy(double energy) { energy_ = energy; }
+
     // Start at a known state; its energy is taken as given.
     void start_at(const ChainState& state);
 

@@ -1,6 +1,7 @@
 #include "mcmc/row_panels.hpp"
 
 #include "common/checks.hpp"
+#include "common/huge_pages.hpp"
 #include "kernels/success_count.hpp"
 #include "mcmc/lockstep.hpp"
 
@@ -18,7 +19,11 @@ std::vector<double> sampler_row_panels(const Eigen::MatrixXd& X, const Cancellat
     std::vector<double> panels;
     try {
         require_allocatable(row_panel_size(n, p), 1);
-        panels.resize(static_cast<std::size_t>(row_panel_size(n, p)));
+        // Advised before the first write: the fit streams the panels at every step.
+        const auto size = static_cast<std::size_t>(row_panel_size(n, p));
+        panels.reserve(size);
+        advise_huge_pages(panels.data(), size * sizeof(double));
+        panels.resize(size);
     } catch (const std::bad_alloc&) {
         return {};  // the energy reads X in columns instead, with the same bits
     }

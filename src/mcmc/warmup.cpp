@@ -28,11 +28,10 @@ std::vector<ChainState> run_warmup(const EnergyProblem& problem, std::int32_t n_
         const int size = split.size(q);
         std::vector<MetropolisChain> group;
         group.reserve(static_cast<std::size_t>(size));
-        for (int g = 0; g < size; ++g) {
+        for (int g = 0; g < size; ++g)
             group.emplace_back(problem, chain_stream_seed(seed, first + g));
-            group.back().start_random(sampler::kWarmupStartSigma);
-        }
         ChainEnergy energy(problem);
+        start_in_lockstep(group, sampler::kWarmupStartSigma, energy);
         double T[kMaxLockstep] = {};
         std::fill(T, T + size, sampler::kWarmupStartTemperature);
         for (std::int32_t i = 0; i < n_warmup; ++i) {

@@ -1,9 +1,11 @@
 #include "common/cancellation.hpp"
 #include "common/memory_budget.hpp"
+#include "common/row_major_copy.hpp"
 #include "common/thread_team.hpp"
 
 #include <gtest/gtest.h>
 #include <omp.h>
+#include <Eigen/Core>
 
 #include <atomic>
 #include <chrono>
@@ -140,6 +142,18 @@ vexa::FileReader fake_files(std::map<std::string, std::string> files) {
         if (it == files.end()) return std::nullopt;
         return it->second;
     };
+}
+
+TEST(RowMajorCopy, EveryShapeLandsInColumnOrder) {
+    // Narrow and wide (one block of rows or many, with a partial last one), empty.
+    for (const auto& [rows, cols] : std::vector<std::pair<Eigen::Index, Eigen::Index>>{
+             {1000, 3}, {7, 1000}, {1037, 64}, {1, 1}, {0, 5}, {5, 0}}) {
+        using RowMajor = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+        const RowMajor source = RowMajor::Random(rows, cols);
+        Eigen::MatrixXd copy(rows, cols);
+        vexa::copy_row_major_to_columns(source.data(), rows, cols, copy.data());
+        EXPECT_EQ(copy, Eigen::MatrixXd(source)) << rows << " x " << cols;
+    }
 }
 
 TEST(CgroupMemoryLimit, V2TakesTheLeastOfTheGroupAndItsAncestors) {
