@@ -1,6 +1,9 @@
 #include "common/thread_team.hpp"
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
 #ifdef _OPENMP
 #include <omp.h>
 #endif
@@ -10,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdlib>
 #include <exception>
 #include <mutex>
 #include <new>
@@ -23,6 +27,9 @@ namespace {
 
 std::atomic<bool> forked_child{false};
 std::atomic<double> team_threshold{kTeamOperations};
+std::atomic<bool> follows_load{true};
+// Workers watching for the next loop: runnable, but the team's own.
+std::atomic<int> watching{0};
 
 // Runs in the child right after fork(), with only the forking thread alive: it
 // only stores a value. The child never touches the team again.
@@ -84,10 +91,67 @@ Team& team() {
 constexpr std::chrono::microseconds kWatchForNextLoop{50};
 
 void watch_for_next_loop(const Team& t, std::uint64_t seen) {
+    watching.fetch_add(1, std::memory_order_relaxed);
     const auto until = std::chrono::steady_clock::now() + kWatchForNextLoop;
     while (t.posted.load(std::memory_order_acquire) == seen &&
            std::chrono::steady_clock::now() < until)
         std::this_thread::yield();
+    watching.fetch_sub(1, std::memory_order_relaxed);
+}
+
+// Runnable threads on the whole system, the reader included (the field before
+// the slash in /proc/loadavg), or -1 when the file cannot be read.
+int runnable_threads() noexcept {
+    const int fd = ::open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    char text[128];
+    const ssize_t length = ::read(fd, text, sizeof(text) - 1);
+    ::close(fd);
+    if (length <= 0) return -1;
+    text[length] = '\0';
+    // "0.50 0.40 0.30 3/120 4567": the fourth field is running/total.
+    const char* field = text;
+    for (int spaces = 0; spaces < 3; ++field)
+        if (*field == '\0')
+            return -1;
+        else if (*field == ' ')
+            ++spaces;
+    char* end = nullptr;
+    const long running = std::strtol(field, &end, 10);
+    return end != field && *end == '/' && running > 0 ? static_cast<int>(running) : -1;
+}
+
+// The online CPUs when this process may run on all of them, else 0: the load
+// counts the whole machine's threads, which says nothing about a few CPUs set
+// aside for the process (a container's cpuset).
+long machine_cpus() noexcept {
+    const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+    cpu_set_t allowed;
+    if (online <= 0 || ::sched_getaffinity(0, sizeof(allowed), &allowed) != 0) return 0;
+    return CPU_COUNT(&allowed) >= online ? online : 0;
+}
+
+// One more than the CPUs that no runnable thread holds, at least 1; a large
+// number when the machine's load cannot be read or does not concern this
+// process's CPUs. Each thread keeps its last
+// reading for a millisecond: a call asks several times, and the load of a
+// millisecond ago is as good a guess as a new one.
+int idle_width() noexcept {
+    using Clock = std::chrono::steady_clock;
+    thread_local Clock::time_point read_at{};
+    thread_local int width = 0;
+    const Clock::time_point now = Clock::now();
+    if (width > 0 && now - read_at < std::chrono::milliseconds(1)) return width;
+    static const long cpus = machine_cpus();
+    const int runnable = cpus > 0 ? runnable_threads() : -1;
+    if (cpus <= 0 || runnable < 0) {
+        width = 1 << 20;
+    } else {
+        const int others = runnable - watching.load(std::memory_order_relaxed);
+        width = 1 + std::max(0, static_cast<int>(cpus) - std::max(others, 1));
+    }
+    read_at = now;
+    return width;
 }
 
 void worker_main(std::uint64_t seen) {
@@ -194,23 +258,28 @@ double set_team_threshold(double operations) noexcept {
     return team_threshold.exchange(operations);
 }
 
+bool set_team_follows_load(bool follows) noexcept { return follows_load.exchange(follows); }
+
 int team_width() noexcept {
     if (!thread_team_usable()) return 1;
 #ifdef _OPENMP
-    return std::max(1, omp_get_max_threads());
+    const int configured = std::max(1, omp_get_max_threads());
 #else
-    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    const int configured = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
 #endif
+    if (configured == 1 || !follows_load.load(std::memory_order_relaxed)) return configured;
+    return std::min(configured, idle_width());
 }
 
 void parallel_for(std::int64_t count, const Cancellation& cancel,
                   const std::function<void(std::int64_t)>& body, double operations) {
     std::vector<std::exception_ptr> errors(static_cast<std::size_t>(count > 0 ? count : 0));
-    const int width = static_cast<int>(std::min<std::int64_t>(team_width(), count > 0 ? count : 0));
+    // Small loops are decided before the team's width, which may read the load.
+    const bool small = count <= 1 || operations < team_threshold.load(std::memory_order_relaxed);
+    const int width = small ? 1 : static_cast<int>(std::min<std::int64_t>(team_width(), count));
     Team& t = team();
     bool expected = false;
-    if (width <= 1 || operations < team_threshold.load(std::memory_order_relaxed) ||
-        !t.busy.compare_exchange_strong(expected, true, std::memory_order_acquire)) {
+    if (width <= 1 || !t.busy.compare_exchange_strong(expected, true, std::memory_order_acquire)) {
         run_in_order(count, body, errors);
     } else {
         Loop loop;

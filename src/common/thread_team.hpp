@@ -7,6 +7,10 @@
 //   team narrower, down to the calling thread alone;
 // - a loop of one index, or of too little work to pay for waking a thread, runs
 //   on the calling thread;
+// - on a busy machine the team takes only the CPUs that no runnable thread
+//   holds: a worker that shares a core with another program's thread runs at
+//   half speed and holds up the loop's end, while the caller alone usually keeps
+//   a core of its own;
 // - the caller waits only for indices a worker has started, never for a worker
 //   that has not yet been given a core;
 // - a forked child has no workers and runs every loop on its one thread.
@@ -28,8 +32,17 @@ bool thread_team_usable() noexcept;
 
 // Threads a parallel loop started on this thread may use, the calling one
 // included: the OpenMP default team size (omp_get_max_threads(), which follows
-// OMP_NUM_THREADS and omp_set_num_threads()), 1 in a forked child.
+// OMP_NUM_THREADS and omp_set_num_threads()), 1 in a forked child, and at most
+// one more than the idle CPUs: the online CPUs less the runnable threads that
+// /proc/loadavg counts (the caller among them; the team's own workers not),
+// read at most once a millisecond. No limit where that file cannot be read or
+// the process may run on only some of the CPUs (the load is the whole machine's).
 int team_width() noexcept;
+
+// Whether team_width() follows the machine's load (true until changed); returns
+// the previous setting. Tests turn it off to put loops on the team whatever
+// else the machine runs.
+bool set_team_follows_load(bool follows) noexcept;
 
 // Below this many arithmetic operations a loop runs on the calling thread: a
 // sleeping worker needs tens of microseconds to wake and start, and on a busy

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 #include <omp.h>
+#include <sched.h>
+#include <unistd.h>
 #include <Eigen/Core>
 
 #include <atomic>
@@ -66,6 +68,7 @@ TEST(ParallelFor, PollOnTheCallingThreadStopsEveryIndex) {
 TEST(ParallelFor, CallingThreadPollsWhileWaitingForTheOthers) {
     const int threads = omp_get_max_threads();
     omp_set_num_threads(2);
+    const bool follows = vexa::set_team_follows_load(false);  // a worker must join
     std::atomic<int> polls{0};
     std::atomic<bool> other_started{false};
     const vexa::Cancellation cancel([&] {
@@ -82,6 +85,7 @@ TEST(ParallelFor, CallingThreadPollsWhileWaitingForTheOthers) {
                                     }),
                  Interrupted);
     omp_set_num_threads(threads);
+    vexa::set_team_follows_load(follows);
 }
 
 // One index, or too little work to pay for waking a worker: the calling thread
@@ -121,6 +125,32 @@ TEST(ParallelFor, WorkersSleepSoonAfterALoop) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const double cpu_seconds = static_cast<double>(std::clock() - before) / CLOCKS_PER_SEC;
     EXPECT_LT(cpu_seconds, 0.05);  // a worker that never slept would take 0.3 s or more
+    omp_set_num_threads(threads);
+}
+
+// With every CPU held by a runnable thread the team shrinks to the caller, which
+// usually keeps a core of its own; turned off, the configured width holds.
+TEST(TeamWidth, FollowsTheLoad) {
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof(allowed), &allowed) != 0 ||
+        CPU_COUNT(&allowed) < sysconf(_SC_NPROCESSORS_ONLN))
+        GTEST_SKIP() << "the process may run on only some CPUs: the team ignores the load";
+    const int threads = omp_get_max_threads();
+    omp_set_num_threads(4);
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> spinners;
+    for (long s = 0; s < sysconf(_SC_NPROCESSORS_ONLN); ++s)
+        spinners.emplace_back([&] {
+            while (!stop) {
+            }
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // past the last reading
+    EXPECT_EQ(vexa::team_width(), 1);
+    const bool follows = vexa::set_team_follows_load(false);
+    EXPECT_EQ(vexa::team_width(), 4);
+    vexa::set_team_follows_load(follows);
+    stop = true;
+    for (std::thread& s : spinners) s.join();
     omp_set_num_threads(threads);
 }
 

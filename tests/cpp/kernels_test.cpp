@@ -306,6 +306,7 @@ TEST(CrossProducts, SameBitsForEveryTeamSize) {
     const std::vector<std::int64_t> row_steps(static_cast<std::size_t>(m), m);
     const int saved = omp_get_max_threads();
     const double threshold = vexa::set_team_threshold(0);
+    const bool follows = vexa::set_team_follows_load(false);
     for (int threads : {1, 2, 3})
         for (bool row_major : {false, true}) {
             SCOPED_TRACE("threads " + std::to_string(threads) + (row_major ? " row-major" : ""));
@@ -323,6 +324,7 @@ TEST(CrossProducts, SameBitsForEveryTeamSize) {
         }
     omp_set_num_threads(saved);
     vexa::set_team_threshold(threshold);
+    vexa::set_team_follows_load(follows);
 }
 
 // Whole operations: the penalized fit and the sampler give the same bits on
@@ -358,6 +360,7 @@ TEST_P(SamePathFits, TournamentFit) {
     const vexa::TournamentMCMC settings{7, 12, 30, 3, 0.05, 20, 9u};
     const int saved = omp_get_max_threads();
     const double threshold = vexa::set_team_threshold(0);
+    const bool follows = vexa::set_team_follows_load(false);
     omp_set_num_threads(1);
     const vexa::MCMCResult reference =
         settings.fit(X, y, terms, vexa::Cancellation(), SimdPath::baseline);
@@ -373,6 +376,7 @@ TEST_P(SamePathFits, TournamentFit) {
         }
     omp_set_num_threads(saved);
     vexa::set_team_threshold(threshold);
+    vexa::set_team_follows_load(follows);
 }
 
 // 500 x 10 doubles stay in cache (groups of up to 4); 9000 x 10 do not (up to 8).

@@ -163,10 +163,14 @@ void expect_identical(const vexa::MCMCResult& a, const vexa::MCMCResult& b) {
 // threshold whatever a test does.
 class TeamSize {
 public:
-    TeamSize() : saved_(omp_get_max_threads()), threshold_(vexa::set_team_threshold(0)) {}
+    TeamSize()
+        : saved_(omp_get_max_threads()),
+          threshold_(vexa::set_team_threshold(0)),
+          follows_(vexa::set_team_follows_load(false)) {}
     ~TeamSize() {
         omp_set_num_threads(saved_);
         vexa::set_team_threshold(threshold_);
+        vexa::set_team_follows_load(follows_);
     }
     TeamSize(const TeamSize&) = delete;
     TeamSize& operator=(const TeamSize&) = delete;
@@ -174,6 +178,7 @@ public:
 private:
     int saved_;
     double threshold_;
+    bool follows_;
 };
 
 struct FitCase {
