@@ -28,8 +28,9 @@ namespace {
 std::atomic<bool> forked_child{false};
 std::atomic<double> team_threshold{kTeamOperations};
 std::atomic<bool> follows_load{true};
-// Workers watching for the next loop: runnable, but the team's own.
-std::atomic<int> watching{0};
+// Workers not asleep (working, leaving a loop, watching for the next one):
+// runnable, but the team's own.
+std::atomic<int> awake_workers{0};
 
 // Runs in the child right after fork(), with only the forking thread alive: it
 // only stores a value. The child never touches the team again.
@@ -91,12 +92,10 @@ Team& team() {
 constexpr std::chrono::microseconds kWatchForNextLoop{50};
 
 void watch_for_next_loop(const Team& t, std::uint64_t seen) {
-    watching.fetch_add(1, std::memory_order_relaxed);
     const auto until = std::chrono::steady_clock::now() + kWatchForNextLoop;
     while (t.posted.load(std::memory_order_acquire) == seen &&
            std::chrono::steady_clock::now() < until)
         std::this_thread::yield();
-    watching.fetch_sub(1, std::memory_order_relaxed);
 }
 
 // Runnable threads on the whole system, the reader included (the field before
@@ -147,7 +146,7 @@ int idle_width() noexcept {
     if (cpus <= 0 || runnable < 0) {
         width = 1 << 20;
     } else {
-        const int others = runnable - watching.load(std::memory_order_relaxed);
+        const int others = runnable - awake_workers.load(std::memory_order_relaxed);
         width = 1 + std::max(0, static_cast<int>(cpus) - std::max(others, 1));
     }
     read_at = now;
@@ -163,7 +162,9 @@ void worker_main(std::uint64_t seen) {
             watch_for_next_loop(t, seen);
             lock.lock();
         }
+        awake_workers.fetch_sub(1, std::memory_order_relaxed);
         t.wake.wait(lock, [&] { return t.posted.load(std::memory_order_relaxed) != seen; });
+        awake_workers.fetch_add(1, std::memory_order_relaxed);
         seen = t.posted.load(std::memory_order_relaxed);
         Loop* loop = t.loop;
         if (loop == nullptr || loop->joined >= loop->allowed) continue;
@@ -180,11 +181,14 @@ void worker_main(std::uint64_t seen) {
 // narrower; the next loop tries again.
 void grow(Team& t, int wanted) {
     while (t.workers < wanted) {
+        awake_workers.fetch_add(1, std::memory_order_relaxed);  // a new worker starts awake
         try {
             std::thread(worker_main, t.posted.load(std::memory_order_relaxed)).detach();
         } catch (const std::system_error&) {
+            awake_workers.fetch_sub(1, std::memory_order_relaxed);
             return;
         } catch (const std::bad_alloc&) {
+            awake_workers.fetch_sub(1, std::memory_order_relaxed);
             return;
         }
         ++t.workers;
