@@ -451,7 +451,7 @@ def main() -> None:
             print("\na loop of two indices on the team and on the calling thread alone")
             res = subprocess.run([args.team_binary], capture_output=True, text=True, check=True)
             print(res.stdout, end="")
-        busy = busy_machine.busy_machine_table(args.busy, rounds=3)
+        busy = busy_machine.busy_machine_table(args.busy, rounds=7)
         busy_machine.print_table(busy)
     if args.json:
         Path(args.json).write_text(
