@@ -164,6 +164,7 @@ bench: install native-build $(SET)test $(SET)bench
 	    --interrupt-binary $(NATIVE_DIR)/vexa_interrupt_cost \
 	    --team-binary $(NATIVE_DIR)/vexa_team_cost $(if $(BEFORE),--before $(BEFORE))
 	$(PY) bench/interrupt_latency.py
+	env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE $(PY) bench/ols_shapes.py
 
 # The interpreters the wheels are built for: versions, found on PATH or among pyenv's
 # versions, or paths of interpreters.
