@@ -124,10 +124,14 @@ int runnable_threads() noexcept {
 // counts the whole machine's threads, which says nothing about a few CPUs set
 // aside for the process (a container's cpuset).
 long machine_cpus() noexcept {
+#ifdef __linux__
     const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
     cpu_set_t allowed;
     if (online <= 0 || ::sched_getaffinity(0, sizeof(allowed), &allowed) != 0) return 0;
     return CPU_COUNT(&allowed) >= online ? online : 0;
+#else
+    return 0;  // no /proc/loadavg to read
+#endif
 }
 
 // One more than the CPUs that no runnable thread holds, at least 1; a large
