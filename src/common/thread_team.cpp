@@ -136,9 +136,9 @@ long machine_cpus() noexcept {
 
 // One more than the CPUs that no runnable thread holds, at least 1; a large
 // number when the machine's load cannot be read or does not concern this
-// process's CPUs. Each thread keeps its last
-// reading for a millisecond: a call asks several times, and the load of a
-// millisecond ago is as good a guess as a new one.
+// process's CPUs. Each thread keeps its last reading for a millisecond: a call
+// asks several times, and the load of a millisecond ago is as good a guess as a
+// new one.
 int idle_width() noexcept {
     using Clock = std::chrono::steady_clock;
     thread_local Clock::time_point read_at{};

@@ -2,8 +2,9 @@
 // Conversion of Vector and Matrix arguments and results: pybind11's own Eigen
 // conversion (the same accepted inputs, one copy in, results moved out without a
 // copy), except that a large argument copy is advised onto huge pages before it
-// is written. On a 10^7-entry argument the advice makes the copy-in several times
-// faster (compute_sr) or about a tenth faster (mad).
+// is written, and a C-ordered matrix of doubles is copied by blocks of rows. On
+// a 10^7-entry argument the advice makes the copy-in several times faster
+// (compute_sr) or about a tenth faster (mad).
 //
 // The one include point: CMake force-includes this header first into every
 // source file of the extension, so that no file can see pybind11's own caster for
